@@ -1,0 +1,1 @@
+// Keeps the editors library non-empty until the first editor lands.

@@ -1,0 +1,85 @@
+#include "pathrules.h"
+
+#include <QTest>
+
+// Both rule sets are checked on every build, whatever the platform.
+class tst_pathrules : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void normalise_data();
+    void normalise();
+    void serverPath_data();
+    void serverPath();
+    void join();
+};
+
+void tst_pathrules::normalise_data()
+{
+    QTest::addColumn<int>("convention");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("separators");
+    QTest::addColumn<QString>("stripped");
+    const int win = PathRules::Windows, posix = PathRules::Posix;
+    QTest::newRow("win forward slashes") << win << "D:/systems/" << "D:\\systems\\" << "D:\\systems";
+    QTest::newRow("win drive root") << win << "C:\\" << "C:\\" << "C:";
+    QTest::newRow("win lone separator") << win << "\\" << "\\" << "";
+    QTest::newRow("win several trailing") << win << "a\\\\/" << "a\\\\\\" << "a";
+    QTest::newRow("win empty") << win << "" << "" << "";
+    QTest::newRow("posix backslashes") << posix << "\\srv\\trox\\" << "/srv/trox/" << "/srv/trox";
+    QTest::newRow("posix root only") << posix << "/" << "/" << "";
+    QTest::newRow("posix several trailing") << posix << "/opt/trox//" << "/opt/trox//" << "/opt/trox";
+    QTest::newRow("posix untouched") << posix << "/opt/trox" << "/opt/trox" << "/opt/trox";
+}
+
+void tst_pathrules::normalise()
+{
+    QFETCH(int, convention);
+    QFETCH(QString, input);
+    QFETCH(QString, separators);
+    QFETCH(QString, stripped);
+    const PathRules rules(static_cast<PathRules::Convention>(convention));
+    QCOMPARE(rules.normaliseSeparators(input), separators);
+    QCOMPARE(rules.stripTrailingSeparators(rules.normaliseSeparators(input)), stripped);
+}
+
+void tst_pathrules::serverPath_data()
+{
+    QTest::addColumn<int>("convention");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("invalid");
+    const int win = PathRules::Windows, posix = PathRules::Posix;
+    QTest::newRow("win unc") << win << "\\\\fileserver\\trox\\systems" << false;
+    QTest::newRow("win drive") << win << "c:\\mysystem" << false;
+    QTest::newRow("win drive forward") << win << "c:/mysystem" << false;
+    QTest::newRow("win digit colon") << win << "1:" << false;
+    QTest::newRow("win two backslashes") << win << "\\\\" << false;
+    QTest::newRow("win forward unc") << win << "//fileserver/trox" << true;
+    QTest::newRow("win no leading") << win << "fileserver\\trox" << true;
+    QTest::newRow("win empty") << win << "" << true;
+    QTest::newRow("win one char") << win << "c" << true;
+    QTest::newRow("posix absolute") << posix << "/mnt/server/trox" << false;
+    QTest::newRow("posix relative") << posix << "mnt/server" << true;
+    QTest::newRow("posix drive") << posix << "c:/trox" << true;
+    QTest::newRow("posix unc") << posix << "\\\\server\\share" << true;
+    QTest::newRow("posix empty") << posix << "" << true;
+}
+
+void tst_pathrules::serverPath()
+{
+    QFETCH(int, convention);
+    QFETCH(QString, path);
+    QFETCH(bool, invalid);
+    QCOMPARE(PathRules(static_cast<PathRules::Convention>(convention)).invalidServerPath(path), invalid);
+}
+
+void tst_pathrules::join()
+{
+    const QStringList parts{QStringLiteral("C:\\TROX\\"), QStringLiteral("plant"), QStringLiteral("config")};
+    QCOMPARE(PathRules(PathRules::Windows).join(parts), QStringLiteral("C:\\TROX\\\\plant\\config"));
+    QCOMPARE(PathRules(PathRules::Posix).join({QStringLiteral("/opt/trox"), QStringLiteral("plant")}),
+             QStringLiteral("/opt/trox/plant"));
+}
+
+QTEST_GUILESS_MAIN(tst_pathrules)
+#include "tst_pathrules.moc"
