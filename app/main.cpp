@@ -1,9 +1,17 @@
 #include "trox_inst_envDialog.h"
+
 #include <QApplication>
+
+#include <memory>
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    trox_inst_envDialog dialog;
-    dialog.exec();
+    auto app = std::make_unique<QApplication>(argc, argv);
+    auto dialog = std::make_unique<trox_inst_envDialog>(nullptr, nullptr, true);
+    dialog->exec();
+    // The dialog goes before the application object; the result is not looked at on purpose:
+    // Ok, Cancel and a failed load all end the same way.
+    dialog.reset();
+    app.reset();
     return 0;
 }

@@ -1,3 +1,196 @@
 #include "trox_inst_envDialog.h"
-trox_inst_envDialog::trox_inst_envDialog(QWidget *parent) : trox_inst_envDialogBase(parent) {}
+
+#include "machinestore.h"
+#include "pathrules.h"
+#include "preferences.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimerEvent>
+
+namespace {
+
+QString lastKnownServerKey()
+{
+    return QLatin1String(Preferences::lastKnownServerGroup) + QLatin1Char('/') +
+           QLatin1String(Preferences::lastKnownServerKey);
+}
+
+QString errorCaption()
+{
+    return QStringLiteral("TROX - Error");
+}
+
+} // namespace
+
+trox_inst_envDialog::trox_inst_envDialog(QWidget *parent, const char *name, bool modal, Qt::WindowFlags fl)
+    : trox_inst_envDialogBase(parent, name, modal, fl)
+{
+    connect(setRoot, &QPushButton::clicked, this, &trox_inst_envDialog::doSetRoot);
+    connect(setSystem, &QPushButton::clicked, this, &trox_inst_envDialog::doSetSystem);
+    connect(setServer, &QPushButton::clicked, this, &trox_inst_envDialog::doSetServer);
+    connect(setReserveServer, &QPushButton::clicked, this, &trox_inst_envDialog::doSetReserveServer);
+    connect(setWorkstation, &QPushButton::clicked, this, &trox_inst_envDialog::doSetWorkstation);
+    connect(standalone, &QCheckBox::toggled, this, &trox_inst_envDialog::doStandAloneToggle);
+    // The load waits for the event loop so that its error boxes appear over a shown dialog.
+    startTimer(1);
+}
+
 trox_inst_envDialog::~trox_inst_envDialog() = default;
+
+void trox_inst_envDialog::timerEvent(QTimerEvent *event)
+{
+    killTimer(event->timerId());
+
+    if (!qEnvironmentVariableIsSet("OV_ROOT")) {
+        QMessageBox::critical(this, errorCaption(),
+                              tr("The root path environment has not been set (OV_ROOT)"));
+        reject();
+    }
+    if (!qEnvironmentVariableIsSet("OV_SYSTEM")) {
+        QMessageBox::critical(this, errorCaption(),
+                              tr("The system environment has not been set (OV_SYSTEM)"));
+        reject();
+    }
+
+    loadedRoot = qEnvironmentVariable("OV_ROOT");
+    loadedSystem = qEnvironmentVariable("OV_SYSTEM");
+    loadedServerRoot = qEnvironmentVariable("OV_SERVER_ROOT");
+    loadedReserveServerRoot = qEnvironmentVariable("OV_RESERVE_SERVER_ROOT");
+    loadedWorkstation = qEnvironmentVariable("OV_WORKSTATION");
+    loadedDeveloper = qEnvironmentVariable("OV_DEVELOPER") == QLatin1String("true");
+
+    root->setText(loadedRoot);
+    system->setText(loadedSystem);
+    server->setText(loadedServerRoot);
+    reserveserver->setText(loadedReserveServerRoot);
+    workstation->setText(loadedWorkstation);
+    developer->setChecked(loadedDeveloper);
+    checkPath();
+
+    // Stand-alone has no variable of its own: it is a server root equal to the root.
+    if (loadedRoot == loadedServerRoot) {
+        server->setText(openPreferences()->value(lastKnownServerKey()).toString());
+        standalone->setChecked(true);
+        server->setEnabled(false);
+        setServer->setEnabled(false);
+        setReserveServer->setEnabled(false);
+    } else {
+        standalone->setChecked(false);
+        server->setEnabled(true);
+        setServer->setEnabled(true);
+        setReserveServer->setEnabled(true);
+    }
+}
+
+QString trox_inst_envDialog::systemDirectory() const
+{
+    return PathRules::native().join({root->text(), system->text()});
+}
+
+void trox_inst_envDialog::checkPath()
+{
+    warning->setText(QFileInfo(systemDirectory()).isDir() ? QString() : tr("This path does not exist!"));
+}
+
+void trox_inst_envDialog::doStandAloneToggle(bool on)
+{
+    server->setEnabled(!on);
+    setServer->setEnabled(!on);
+    reserveserver->setEnabled(!on);
+    setReserveServer->setEnabled(!on);
+}
+
+void trox_inst_envDialog::doSetWorkstation() {}
+void trox_inst_envDialog::doSetRoot() {}
+void trox_inst_envDialog::doSetSystem() {}
+void trox_inst_envDialog::doSetReserveServer() {}
+void trox_inst_envDialog::doSetServer() {}
+
+void trox_inst_envDialog::applyVariable(const char *name, const QString &value, QStringList &failures)
+{
+    const VariableWrite result = setEnvironmentVariable(QLatin1String(name), value);
+    // Landing in the operator's own environment is the designed fallback, not a failure.
+    if (!result.written())
+        failures << tr("%1, neither machine-wide nor for this user: %2")
+                        .arg(QLatin1String(name), describeStoreError(result.userError));
+}
+
+void trox_inst_envDialog::applyProfile(const QString &section, const QString &file, QStringList &failures)
+{
+    const quint32 error =
+        writeProfileString(section, QStringLiteral("Workstation"), workstation->text(), file);
+    if (error != 0)
+        failures << tr("Workstation in %1: %2").arg(file, describeStoreError(error));
+}
+
+void trox_inst_envDialog::accept()
+{
+    ok->setText(tr("Wait.."));
+    ok->setEnabled(false);
+    cancel->setEnabled(false);
+    ok->update();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    bool changed = false;
+    QStringList failures;
+    const auto apply = [&](const char *name, const QString &value, const QString &baseline) {
+        if (value == baseline)
+            return;
+        applyVariable(name, value, failures);
+        changed = true;
+    };
+
+    apply("OV_ROOT", root->text(), loadedRoot);
+    apply("OV_SYSTEM", system->text(), loadedSystem);
+    if (standalone->isChecked()) {
+        apply("OV_SERVER_ROOT", root->text(), loadedServerRoot);
+    } else {
+        std::unique_ptr<QSettings> preferences = openPreferences();
+        preferences->setValue(lastKnownServerKey(), server->text());
+        preferences->sync();
+        if (preferences->status() != QSettings::NoError)
+            failures << tr("the last known server in %1").arg(preferences->fileName());
+        preferences.reset();
+        apply("OV_SERVER_ROOT", server->text(), loadedServerRoot);
+    }
+    apply("OV_RESERVE_SERVER_ROOT", reserveserver->text(), loadedReserveServerRoot);
+    apply("OV_WORKSTATION", workstation->text(), loadedWorkstation);
+
+    // An empty number would wipe a valid one stored in the files; leave them as they are.
+    if (!workstation->text().isEmpty()) {
+        applyProfile(QStringLiteral("Network"), QStringLiteral("xsv.ini"), failures);
+        applyProfile(QStringLiteral("System"), QStringLiteral("taskbase.ini"), failures);
+        applyProfile(QStringLiteral("Network"),
+                     PathRules::native().join({root->text(), system->text(), QStringLiteral("config"),
+                                               QStringLiteral("system"), QStringLiteral("trox_system.ini")}),
+                     failures);
+    }
+
+    if (developer->isChecked() != loadedDeveloper) {
+        applyVariable("OV_DEVELOPER",
+                      developer->isChecked() ? QStringLiteral("true") : QStringLiteral("false"), failures);
+        changed = true;
+    }
+
+    if (changed)
+        broadcastEnvironmentChange();
+    if (!failures.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, errorCaption(),
+                        tr("These settings could not be saved:\n\n%1").arg(failures.join(QLatin1Char('\n'))),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
+    if (changed) {
+        QMessageBox::critical(
+            this, tr("Information"),
+            tr("<p><b>Important</b></p><p>You need to restart applications for this change to "
+               "take effect, including all TROX applications and Visual Studio.</p>"));
+    }
+    QDialog::accept();
+}

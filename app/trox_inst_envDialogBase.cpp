@@ -1,3 +1,293 @@
 #include "trox_inst_envDialogBase.h"
-trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent) : QDialog(parent) {}
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+namespace {
+
+// A group box whose own column layout holds the member layout, aligned to the top.
+template <typename Layout> Layout *groupLayout(QGroupBox *box)
+{
+    auto *column = new QVBoxLayout(box);
+    column->setContentsMargins(11, 11, 11, 11);
+    column->setSpacing(6);
+    auto *inner = new Layout;
+    column->addLayout(inner);
+    column->setAlignment(inner, Qt::AlignTop);
+    return inner;
+}
+
+QSizePolicy fixedAcross(const QWidget *widget, QSizePolicy::Policy vertical)
+{
+    QSizePolicy policy(QSizePolicy::Fixed, vertical);
+    policy.setHorizontalStretch(0);
+    policy.setVerticalStretch(0);
+    policy.setHeightForWidth(widget->sizePolicy().hasHeightForWidth());
+    return policy;
+}
+
+QLabel *captionLabel(QWidget *parent, const char *name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setSizePolicy(fixedAcross(label, QSizePolicy::Preferred));
+    label->setAlignment(Qt::AlignVCenter | Qt::AlignRight);
+    return label;
+}
+
+// Values are shown exactly as they are: a path that happens to look like markup stays text.
+QLabel *valueLabel(QWidget *parent, const char *name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QPushButton *setButton(QWidget *parent, const char *name)
+{
+    auto *button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setSizePolicy(fixedAcross(button, QSizePolicy::Fixed));
+    button->setMaximumSize(QSize(45, 32767));
+    return button;
+}
+
+QGroupBox *groupBox(QWidget *parent, const char *name)
+{
+    auto *box = new QGroupBox(parent);
+    box->setObjectName(QLatin1String(name));
+    return box;
+}
+
+QSpacerItem *horizontalSpacer(int width)
+{
+    return new QSpacerItem(width, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
+}
+
+} // namespace
+
+trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *name, bool modal,
+                                                 Qt::WindowFlags fl)
+    : QDialog(parent, fl)
+{
+    setObjectName(QLatin1String(name ? name : "trox_inst_envDialogBase"));
+    setModal(modal);
+    setSizeGripEnabled(true);
+
+    trox_inst_envDialogBaseLayout = new QVBoxLayout(this);
+    trox_inst_envDialogBaseLayout->setObjectName(QStringLiteral("trox_inst_envDialogBaseLayout"));
+    trox_inst_envDialogBaseLayout->setContentsMargins(11, 11, 11, 11);
+    trox_inst_envDialogBaseLayout->setSpacing(6);
+
+    groupBox4 = groupBox(this, "groupBox4");
+    groupBox4Layout = groupLayout<QGridLayout>(groupBox4);
+    system = valueLabel(groupBox4, "system");
+    groupBox4Layout->addWidget(system, 1, 1);
+    textLabel1_2 = captionLabel(groupBox4, "textLabel1_2");
+    groupBox4Layout->addWidget(textLabel1_2, 1, 0);
+    setRoot = setButton(groupBox4, "setRoot");
+    setRoot->setMinimumSize(QSize(0, 0));
+    groupBox4Layout->addWidget(setRoot, 0, 2);
+    setSystem = setButton(groupBox4, "setSystem");
+    groupBox4Layout->addWidget(setSystem, 1, 2);
+    root = valueLabel(groupBox4, "root");
+    groupBox4Layout->addWidget(root, 0, 1);
+    textLabel1 = captionLabel(groupBox4, "textLabel1");
+    groupBox4Layout->addWidget(textLabel1, 0, 0);
+    warning = new QLabel(groupBox4);
+    warning->setObjectName(QStringLiteral("warning"));
+    QPalette warningPalette = warning->palette();
+    warningPalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    warning->setPalette(warningPalette);
+    groupBox4Layout->addWidget(warning, 2, 1);
+    trox_inst_envDialogBaseLayout->addWidget(groupBox4);
+
+    textLabel1_4 = new QLabel(this);
+    textLabel1_4->setObjectName(QStringLiteral("textLabel1_4"));
+    QPalette notePalette = textLabel1_4->palette();
+    notePalette.setColor(QPalette::Window, QColor(255, 255, 255));
+    textLabel1_4->setPalette(notePalette);
+    textLabel1_4->setAutoFillBackground(true);
+    textLabel1_4->setFrameShape(QFrame::Panel);
+    textLabel1_4->setFrameShadow(QFrame::Sunken);
+    trox_inst_envDialogBaseLayout->addWidget(textLabel1_4);
+
+    groupBox5 = groupBox(this, "groupBox5");
+    groupBox5Layout = groupLayout<QGridLayout>(groupBox5);
+    groupBox5Layout->addItem(horizontalSpacer(150), 1, 3);
+    standalone = new QCheckBox(groupBox5);
+    standalone->setObjectName(QStringLiteral("standalone"));
+    groupBox5Layout->addWidget(standalone, 1, 2);
+    groupBox5Layout->addItem(horizontalSpacer(50), 1, 0, 1, 2);
+    setServer = setButton(groupBox5, "setServer");
+    groupBox5Layout->addWidget(setServer, 0, 4);
+    textLabel1_2_3 = captionLabel(groupBox5, "textLabel1_2_3");
+    groupBox5Layout->addWidget(textLabel1_2_3, 0, 0);
+    server = valueLabel(groupBox5, "server");
+    groupBox5Layout->addWidget(server, 0, 1, 1, 3);
+    textLabel1_2_3_2 = captionLabel(groupBox5, "textLabel1_2_3_2");
+    groupBox5Layout->addWidget(textLabel1_2_3_2, 2, 0);
+    reserveserver = valueLabel(groupBox5, "reserveserver");
+    groupBox5Layout->addWidget(reserveserver, 2, 1, 1, 3);
+    setReserveServer = setButton(groupBox5, "setReserveServer");
+    groupBox5Layout->addWidget(setReserveServer, 2, 4);
+    trox_inst_envDialogBaseLayout->addWidget(groupBox5);
+
+    groupBox6 = groupBox(this, "groupBox6");
+    groupBox6Layout = groupLayout<QHBoxLayout>(groupBox6);
+    textLabel1_2_2 = captionLabel(groupBox6, "textLabel1_2_2");
+    groupBox6Layout->addWidget(textLabel1_2_2);
+    workstation = valueLabel(groupBox6, "workstation");
+    groupBox6Layout->addWidget(workstation);
+    setWorkstation = setButton(groupBox6, "setWorkstation");
+    groupBox6Layout->addWidget(setWorkstation);
+    trox_inst_envDialogBaseLayout->addWidget(groupBox6);
+
+    groupBox4_2 = groupBox(this, "groupBox4_2");
+    groupBox4_2Layout = groupLayout<QVBoxLayout>(groupBox4_2);
+    layout4 = new QHBoxLayout;
+    layout4->setObjectName(QStringLiteral("layout4"));
+    layout4->setContentsMargins(0, 0, 0, 0);
+    layout4->setSpacing(6);
+    developer = new QCheckBox(groupBox4_2);
+    developer->setObjectName(QStringLiteral("developer"));
+    layout4->addWidget(developer);
+    layout4->addItem(horizontalSpacer(337));
+    groupBox4_2Layout->addLayout(layout4);
+    textLabel1_3 = new QLabel(groupBox4_2);
+    textLabel1_3->setObjectName(QStringLiteral("textLabel1_3"));
+    groupBox4_2Layout->addWidget(textLabel1_3);
+    trox_inst_envDialogBaseLayout->addWidget(groupBox4_2);
+
+    trox_inst_envDialogBaseLayout->addItem(
+        new QSpacerItem(20, 19, QSizePolicy::Minimum, QSizePolicy::Expanding));
+
+    layout1 = new QHBoxLayout;
+    layout1->setObjectName(QStringLiteral("layout1"));
+    layout1->setContentsMargins(0, 0, 0, 0);
+    layout1->setSpacing(6);
+    layout1->addItem(horizontalSpacer(100));
+    ok = new QPushButton(this);
+    ok->setObjectName(QStringLiteral("ok"));
+    layout1->addWidget(ok);
+    cancel = new QPushButton(this);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    layout1->addWidget(cancel);
+    trox_inst_envDialogBaseLayout->addLayout(layout1);
+
+    languageChange();
+    resize(QSize(531, 658).expandedTo(minimumSizeHint()));
+
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
 trox_inst_envDialogBase::~trox_inst_envDialogBase() = default;
+
+void trox_inst_envDialogBase::languageChange()
+{
+    const QString systemHelp = tr("<p>The current sub-directory for the Orvane Control system</p>\n\n"
+                                  "<p>This sets the OV_SYSTEM environment variable</p>");
+    const QString rootHelp =
+        tr("<p>The root path of all Orvane Control systems - <b>you shouldn't need to set "
+           "this value very often!</b></p>\n\n<p>This sets the OV_ROOT environment variable</p>");
+    const QString standaloneHelp = tr(
+        "<p>In \"Stand alone\" mode, this machine will not attempt to update its files from a system "
+        "server.</p>\n\n<p>This is useful for working where a system exists on a single machine - such as a "
+        "laptop</p>");
+    const QString serverHelp = tr(
+        "<p>This is the Windows path to the server with the master copy for this system.</p>\n\n<p>Typical "
+        "values might be:<br>\n\n  \\\\trox-master\\share\\path<br>\n\nor<br>\n\n  "
+        "\\\\192.168.10.20\\share</p>"
+        "\n\n<p>This value sets the OV_SERVER_ROOT environment variable BUT is overridden by the \"work "
+        "stand-alone\" flag</p>\n\n<p>In stand alone mode OV_ROOT is the same value as OV_SERVER_ROOT, but "
+        "your "
+        "last known server will still be displayed here</p>");
+    const QString reserveTip = tr(
+        "<p>This is the Windows path to the reserve server with the master copy for this "
+        "system.</p>\n<p>Typical "
+        "values might be:<br>\n  \\\\trox-reserve\\share\\path<br>\nor<br>\n  \\\\192.168.10.21\\share</p>\n"
+        "<p>This value sets the OV_RESERVE_SERVER_ROOT environment variable</p>\n");
+    const QString reserveWhatsThis =
+        tr("<p>This is the Windows path to the reserve server with the master copy for this system.</p>\n\n"
+           "<p>Typical values might be:<br>\n\n  \\\\trox-reserve\\share\\path<br>\n\nor<br>\n\n"
+           "  \\\\192.168.10.21\\share</p>\n\n<p>This value sets the OV_RESERVE_SERVER_ROOT environment "
+           "variable</p>");
+    const QString workstationHelp =
+        tr("<p>TROX/Orvane Control workstation number.</p>\n\n<p>This should be a value between 1 and "
+           "999.</p>\n\n"
+           "<p>Using this tool sets this value in the environment variable OV_WORKSTATION and also the "
+           "workstation "
+           "setting in the following "
+           "files:</p>\n\n<ul>\n\n<li>xsv.ini\n\n<li>taskbase.ini\n\n<li>trox_system.ini "
+           "(in the currently selected root and system)\n\n</ul>");
+    const QString developerHelp = tr(
+        "<p>This sets the environment variable OV_DEVELOPER to true or false</p>\n\n<p>This may enable or "
+        "disable "
+        "certain features of applications on a developer machine. For example you may want an application to "
+        "pause with a minor startup error dialog in developer mode but to ignore this error on a runtime "
+        "machine</p>");
+    const auto help = [](QWidget *widget, const QString &text) {
+        widget->setToolTip(text);
+        widget->setWhatsThis(text);
+    };
+
+    setWindowTitle(tr("Set Active TROX System"));
+    groupBox4->setTitle(tr("Active System"));
+    system->setText(QString());
+    help(system, systemHelp);
+    textLabel1_2->setText(tr("System"));
+    setRoot->setText(tr("Set"));
+    setSystem->setText(tr("Set"));
+    root->setText(QString());
+    help(root, rootHelp);
+    textLabel1->setText(tr("Root"));
+    warning->setText(QString());
+    textLabel1_4->setText(tr("<p><b>Important! </b>(pain and hassle saving tip follows):</p>\n<p>These "
+                             "values are stored as environment "
+                             "variables. They are set at the point an application starts and (usually) won't "
+                             "change dynamically whilst "
+                             "that application is running.</p>\n\n<p>So, if you've got TROX already running "
+                             "or an explorer window open "
+                             "then these will still have the OLD variables.</p>\n\n<p>So if you double click "
+                             "an application to run it "
+                             "from a window that was open before you changed these settings \nit'll run apps "
+                             "with the <i>old</i> env. "
+                             "settings not the ones you thought you'd just changed.</p>\n<p>So....close down "
+                             "your explorer (file view) "
+                             "windows, and TROX when you change these settings</p>"));
+    groupBox5->setTitle(tr("System Server"));
+    standalone->setText(tr("Work stand-alone"));
+    help(standalone, standaloneHelp);
+    setServer->setText(tr("Set"));
+    textLabel1_2_3->setText(tr("System Server"));
+    server->setText(QString());
+    help(server, serverHelp);
+    textLabel1_2_3_2->setText(tr("Reserve Server"));
+    reserveserver->setText(QString());
+    reserveserver->setToolTip(reserveTip);
+    reserveserver->setWhatsThis(reserveWhatsThis);
+    setReserveServer->setText(tr("Set"));
+    groupBox6->setTitle(tr("Identity"));
+    textLabel1_2_2->setText(tr("Workstation ID"));
+    workstation->setText(QString());
+    help(workstation, workstationHelp);
+    setWorkstation->setText(tr("Set"));
+    groupBox4_2->setTitle(tr("Developer"));
+    developer->setText(tr("Developer Mode"));
+    help(developer, developerHelp);
+    textLabel1_3->setText(
+        tr("<p>This doesn't get you any fancy features but probably does stop your machine working "
+           "properly if you don't know what you're doing!</p>"));
+    ok->setText(tr("Ok"));
+    cancel->setText(tr("Cancel"));
+}

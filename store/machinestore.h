@@ -16,7 +16,8 @@ inline constexpr quint32 KEY_ALL_ACCESS = 0xF003Fu;
 inline constexpr quint32 REG_EXPAND_SZ = 2u;
 inline constexpr quint32 HWND_BROADCAST = 0xFFFFu;
 inline constexpr quint32 WM_SETTINGCHANGE = 0x001Au;
-inline constexpr char machineEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+inline constexpr char machineEnvironmentKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 inline constexpr char userEnvironmentKey[] = "Environment";
 } // namespace Registry
 

@@ -11,7 +11,9 @@ class PathRules
 public:
     enum Convention { Windows, Posix };
 
-    constexpr explicit PathRules(Convention convention) : m_convention(convention) {}
+    constexpr explicit PathRules(Convention convention)
+        : m_convention(convention)
+    {}
     // The rules of the platform this binary was built for.
     static PathRules native();
 

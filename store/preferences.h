@@ -1,8 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <QSettings>
 #include <QString>
-#include <memory>
 
 // The tool's machine-wide preference store: the last known server and the recent-values lists.
 // Opened afresh for each use and released at once, so two tools never hold stale copies.

@@ -1,5 +1,5 @@
-#include "../pathrules.h"
 #include "../platform.h"
+#include "../pathrules.h"
 #include "machinepaths.h"
 
 #include <QSettings>

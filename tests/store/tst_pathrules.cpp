@@ -21,15 +21,33 @@ void tst_pathrules::normalise_data()
     QTest::addColumn<QString>("separators");
     QTest::addColumn<QString>("stripped");
     const int win = PathRules::Windows, posix = PathRules::Posix;
-    QTest::newRow("win forward slashes") << win << "D:/systems/" << "D:\\systems\\" << "D:\\systems";
-    QTest::newRow("win drive root") << win << "C:\\" << "C:\\" << "C:";
-    QTest::newRow("win lone separator") << win << "\\" << "\\" << "";
-    QTest::newRow("win several trailing") << win << "a\\\\/" << "a\\\\\\" << "a";
-    QTest::newRow("win empty") << win << "" << "" << "";
-    QTest::newRow("posix backslashes") << posix << "\\srv\\trox\\" << "/srv/trox/" << "/srv/trox";
-    QTest::newRow("posix root only") << posix << "/" << "/" << "";
-    QTest::newRow("posix several trailing") << posix << "/opt/trox//" << "/opt/trox//" << "/opt/trox";
-    QTest::newRow("posix untouched") << posix << "/opt/trox" << "/opt/trox" << "/opt/trox";
+    QTest::newRow("win forward slashes") << win << "D:/systems/"
+                                         << "D:\\systems\\"
+                                         << "D:\\systems";
+    QTest::newRow("win drive root") << win << "C:\\"
+                                    << "C:\\"
+                                    << "C:";
+    QTest::newRow("win lone separator") << win << "\\"
+                                        << "\\"
+                                        << "";
+    QTest::newRow("win several trailing") << win << "a\\\\/"
+                                          << "a\\\\\\"
+                                          << "a";
+    QTest::newRow("win empty") << win << ""
+                               << ""
+                               << "";
+    QTest::newRow("posix backslashes") << posix << "\\srv\\trox\\"
+                                       << "/srv/trox/"
+                                       << "/srv/trox";
+    QTest::newRow("posix root only") << posix << "/"
+                                     << "/"
+                                     << "";
+    QTest::newRow("posix several trailing") << posix << "/opt/trox//"
+                                            << "/opt/trox//"
+                                            << "/opt/trox";
+    QTest::newRow("posix untouched") << posix << "/opt/trox"
+                                     << "/opt/trox"
+                                     << "/opt/trox";
 }
 
 void tst_pathrules::normalise()

@@ -1,0 +1,395 @@
+#include "modalcatcher.h"
+#include "preferences.h"
+#include "sandbox.h"
+#include "trox_inst_envDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+const char *const variables[] = {"OV_ROOT",        "OV_SYSTEM",   "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT",
+                                 "OV_WORKSTATION", "OV_DEVELOPER"};
+
+// Environment for one case: "NAME=value" sets, a bare "NAME" is left unset.
+void setEnvironment(const QStringList &assignments)
+{
+    for (const char *name : variables)
+        qunsetenv(name);
+    for (const QString &assignment : assignments) {
+        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+        if (equals >= 0)
+            qputenv(assignment.left(equals).toLatin1().constData(), assignment.mid(equals + 1).toUtf8());
+    }
+}
+
+QLabel *label(QWidget *dialog, const char *name)
+{
+    return dialog->findChild<QLabel *>(QLatin1String(name));
+}
+
+// The cell of a widget inside its group box's grid, or (-1,...) when it is not in a grid.
+QVector<int> gridCell(QWidget *widget)
+{
+    QLayout *column = widget->parentWidget()->layout();
+    auto *grid =
+        column && column->count() ? qobject_cast<QGridLayout *>(column->itemAt(0)->layout()) : nullptr;
+    if (!grid)
+        return {-1, -1, -1, -1};
+    int row, col, rowSpan, colSpan;
+    grid->getItemPosition(grid->indexOf(widget), &row, &col, &rowSpan, &colSpan);
+    return {row, col, rowSpan, colSpan};
+}
+
+} // namespace
+
+class tst_trox_inst_envDialog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void structure_data();
+    void structure();
+    void setButtonsStayNarrow();
+    void objectNameAndSize();
+    void helpTexts();
+    void languageChangeEmptiesValues();
+
+    void load_data();
+    void load();
+    void missingVariablesReportedInOrder_data();
+    void missingVariablesReportedInOrder();
+    void pathWarningFollowsTheDirectory();
+    void standAloneToggle();
+    void cancelWritesNothing();
+
+private:
+    // Shows the dialog and lets its load run, answering any message box it opens.
+    void runLoad(trox_inst_envDialog &dialog, ModalCatcher &catcher);
+    std::unique_ptr<Sandbox> m_sandbox;
+};
+
+void tst_trox_inst_envDialog::init()
+{
+    m_sandbox = std::make_unique<Sandbox>();
+}
+
+void tst_trox_inst_envDialog::cleanup()
+{
+    setEnvironment({});
+    m_sandbox.reset();
+    QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
+            std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
+                         [](QWidget *w) { return w->isVisible(); }));
+}
+
+void tst_trox_inst_envDialog::runLoad(trox_inst_envDialog &dialog, ModalCatcher &catcher)
+{
+    catcher.ignore(&dialog);
+    dialog.show();
+    QTest::qWait(30);
+}
+
+void tst_trox_inst_envDialog::structure_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QVector<int>>("cell");
+    const QString dialog = QStringLiteral("trox_inst_envDialogBase");
+    const QVector<int> none{-1, -1, -1, -1};
+    struct Row
+    {
+        const char *name, *className, *parent;
+        QVector<int> cell;
+    };
+    const Row rows[] = {
+        {"groupBox4", "QGroupBox", "trox_inst_envDialogBase", none},
+        {"system", "QLabel", "groupBox4", {1, 1, 1, 1}},
+        {"textLabel1_2", "QLabel", "groupBox4", {1, 0, 1, 1}},
+        {"setRoot", "QPushButton", "groupBox4", {0, 2, 1, 1}},
+        {"setSystem", "QPushButton", "groupBox4", {1, 2, 1, 1}},
+        {"root", "QLabel", "groupBox4", {0, 1, 1, 1}},
+        {"textLabel1", "QLabel", "groupBox4", {0, 0, 1, 1}},
+        {"warning", "QLabel", "groupBox4", {2, 1, 1, 1}},
+        {"textLabel1_4", "QLabel", "trox_inst_envDialogBase", none},
+        {"groupBox5", "QGroupBox", "trox_inst_envDialogBase", none},
+        {"standalone", "QCheckBox", "groupBox5", {1, 2, 1, 1}},
+        {"setServer", "QPushButton", "groupBox5", {0, 4, 1, 1}},
+        {"textLabel1_2_3", "QLabel", "groupBox5", {0, 0, 1, 1}},
+        {"server", "QLabel", "groupBox5", {0, 1, 1, 3}},
+        {"textLabel1_2_3_2", "QLabel", "groupBox5", {2, 0, 1, 1}},
+        {"reserveserver", "QLabel", "groupBox5", {2, 1, 1, 3}},
+        {"setReserveServer", "QPushButton", "groupBox5", {2, 4, 1, 1}},
+        {"groupBox6", "QGroupBox", "trox_inst_envDialogBase", none},
+        {"textLabel1_2_2", "QLabel", "groupBox6", none},
+        {"workstation", "QLabel", "groupBox6", none},
+        {"setWorkstation", "QPushButton", "groupBox6", none},
+        {"groupBox4_2", "QGroupBox", "trox_inst_envDialogBase", none},
+        {"developer", "QCheckBox", "groupBox4_2", none},
+        {"textLabel1_3", "QLabel", "groupBox4_2", none},
+        {"ok", "QPushButton", "trox_inst_envDialogBase", none},
+        {"cancel", "QPushButton", "trox_inst_envDialogBase", none},
+    };
+    for (const Row &row : rows)
+        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.className)
+                                << QString::fromLatin1(row.parent) << row.cell;
+}
+
+void tst_trox_inst_envDialog::structure()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, parentName);
+    QFETCH(QVector<int>, cell);
+    trox_inst_envDialog dialog;
+    auto *widget = dialog.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QCOMPARE(widget->parentWidget()->objectName(), parentName);
+    if (cell.first() >= 0)
+        QCOMPARE(gridCell(widget), cell);
+}
+
+void tst_trox_inst_envDialog::setButtonsStayNarrow()
+{
+    trox_inst_envDialog dialog;
+    dialog.resize(1400, 700);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const auto buttons = {dialog.setRoot, dialog.setSystem, dialog.setServer, dialog.setReserveServer,
+                          dialog.setWorkstation};
+    for (QPushButton *button : buttons) {
+        QVERIFY2(button->width() <= 45, qPrintable(button->objectName()));
+        QCOMPARE(button->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    }
+    // The value labels take the rest of the row; the caption labels keep their width.
+    QVERIFY(dialog.root->width() > dialog.width() / 2);
+    QCOMPARE(dialog.textLabel1->width(), dialog.textLabel1->sizeHint().width());
+    dialog.reject();
+}
+
+void tst_trox_inst_envDialog::objectNameAndSize()
+{
+    trox_inst_envDialog unnamed;
+    QCOMPARE(unnamed.objectName(), QStringLiteral("trox_inst_envDialogBase"));
+    QVERIFY(unnamed.width() >= 531 && unnamed.height() >= 658);
+    QVERIFY(unnamed.isSizeGripEnabled());
+    trox_inst_envDialog named(nullptr, "mainSettings", true);
+    QCOMPARE(named.objectName(), QStringLiteral("mainSettings"));
+    QVERIFY(named.isModal());
+    QCOMPARE(unnamed.windowTitle(), QStringLiteral("Set Active TROX System"));
+}
+
+void tst_trox_inst_envDialog::helpTexts()
+{
+    trox_inst_envDialog dialog;
+    const QList<QWidget *> same{dialog.root,        dialog.system,     dialog.server,
+                                dialog.workstation, dialog.standalone, dialog.developer};
+    for (QWidget *widget : same) {
+        QVERIFY2(!widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
+        QCOMPARE(widget->whatsThis(), widget->toolTip());
+    }
+    const QString tip = dialog.reserveserver->toolTip();
+    const QString whatsThis = dialog.reserveserver->whatsThis();
+    QVERIFY(tip != whatsThis);
+    QVERIFY(!tip.contains(QLatin1String("\n\n")));
+    QCOMPARE(QString(whatsThis).replace(QLatin1String("\n\n"), QLatin1String("\n")) + QLatin1Char('\n'), tip);
+    // The reserve server's examples are not the server's.
+    const QString example = QStringLiteral("\\\\trox-master\\share\\path");
+    QVERIFY(dialog.server->toolTip().contains(example));
+    QVERIFY(!tip.contains(example));
+}
+
+void tst_trox_inst_envDialog::languageChangeEmptiesValues()
+{
+    setEnvironment({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/srv", "OV_RESERVE_SERVER_ROOT=/res",
+                    "OV_WORKSTATION=4"});
+    trox_inst_envDialog dialog;
+    ModalCatcher catcher;
+    runLoad(dialog, catcher);
+    QCOMPARE(dialog.root->text(), QStringLiteral("/r"));
+    QVERIFY(!dialog.warning->text().isEmpty());
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "languageChange"));
+    for (const char *name : {"root", "system", "server", "reserveserver", "workstation", "warning"})
+        QVERIFY2(label(&dialog, name)->text().isEmpty(), name);
+    dialog.reject();
+}
+
+void tst_trox_inst_envDialog::load_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QString>("storedServer"); // last known server in the preference store, "-" for none
+    QTest::addColumn<QStringList>("labels");   // root, system, server, reserveserver, workstation
+    QTest::addColumn<bool>("standalone");
+    QTest::addColumn<bool>("developer");
+
+    QTest::newRow("all set") << QStringList{"OV_ROOT=/opt/trox",        "OV_SYSTEM=plant",
+                                            "OV_SERVER_ROOT=/srv/trox", "OV_RESERVE_SERVER_ROOT=/srv/spare",
+                                            "OV_WORKSTATION=12",        "OV_DEVELOPER=true"}
+                             << "/mnt/ignored"
+                             << QStringList{"/opt/trox", "plant", "/srv/trox", "/srv/spare", "12"} << false
+                             << true;
+    QTest::newRow("stand-alone shows last server")
+        << QStringList{"OV_ROOT=/opt/trox", "OV_SYSTEM=plant", "OV_SERVER_ROOT=/opt/trox"} << "/srv/last"
+        << QStringList{"/opt/trox", "plant", "/srv/last", "", ""} << true << false;
+    QTest::newRow("stand-alone, no stored server")
+        << QStringList{"OV_ROOT=/opt/trox", "OV_SYSTEM=plant", "OV_SERVER_ROOT=/opt/trox"} << "-"
+        << QStringList{"/opt/trox", "plant", "", "", ""} << true << false;
+    QTest::newRow("case differs: not stand-alone")
+        << QStringList{"OV_ROOT=/opt/trox", "OV_SYSTEM=plant", "OV_SERVER_ROOT=/opt/TROX"} << "/srv/last"
+        << QStringList{"/opt/trox", "plant", "/opt/TROX", "", ""} << false << false;
+    QTest::newRow("trailing separator: not stand-alone")
+        << QStringList{"OV_ROOT=/opt/trox", "OV_SYSTEM=plant", "OV_SERVER_ROOT=/opt/trox/"} << "-"
+        << QStringList{"/opt/trox", "plant", "/opt/trox/", "", ""} << false << false;
+    QTest::newRow("server unset: not stand-alone")
+        << QStringList{"OV_ROOT=/opt/trox", "OV_SYSTEM=plant"} << "/srv/last"
+        << QStringList{"/opt/trox", "plant", "", "", ""} << false << false;
+    QTest::newRow("empty root and server count as set and equal")
+        << QStringList{"OV_ROOT=", "OV_SYSTEM=", "OV_SERVER_ROOT="} << "/srv/last"
+        << QStringList{"", "", "/srv/last", "", ""} << true << false;
+    QTest::newRow("developer True") << QStringList{"OV_ROOT=/r", "OV_SYSTEM=s", "OV_DEVELOPER=True"} << "-"
+                                    << QStringList{"/r", "s", "", "", ""} << false << false;
+    QTest::newRow("developer 1") << QStringList{"OV_ROOT=/r", "OV_SYSTEM=s", "OV_DEVELOPER=1"} << "-"
+                                 << QStringList{"/r", "s", "", "", ""} << false << false;
+    QTest::newRow("developer true with space")
+        << QStringList{"OV_ROOT=/r", "OV_SYSTEM=s", "OV_DEVELOPER=true "} << "-"
+        << QStringList{"/r", "s", "", "", ""} << false << false;
+    QTest::newRow("markup shown as text") << QStringList{"OV_ROOT=<b>/r</b>", "OV_SYSTEM=s"} << "-"
+                                          << QStringList{"<b>/r</b>", "s", "", "", ""} << false << false;
+}
+
+void tst_trox_inst_envDialog::load()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(QString, storedServer);
+    QFETCH(QStringList, labels);
+    QFETCH(bool, standalone);
+    QFETCH(bool, developer);
+    setEnvironment(environment);
+    if (storedServer != QLatin1String("-"))
+        openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), storedServer);
+
+    trox_inst_envDialog dialog;
+    ModalCatcher catcher;
+    runLoad(dialog, catcher);
+    QVERIFY(catcher.seen.isEmpty());
+    QVERIFY(dialog.isVisible());
+    const char *const names[] = {"root", "system", "server", "reserveserver", "workstation"};
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(label(&dialog, names[i])->text(), labels.at(i));
+    QCOMPARE(dialog.standalone->isChecked(), standalone);
+    QCOMPARE(dialog.developer->isChecked(), developer);
+    for (QWidget *serverWidget :
+         {static_cast<QWidget *>(dialog.server), static_cast<QWidget *>(dialog.setServer),
+          static_cast<QWidget *>(dialog.reserveserver), static_cast<QWidget *>(dialog.setReserveServer)})
+        QCOMPARE(serverWidget->isEnabled(), !standalone);
+    dialog.reject();
+}
+
+void tst_trox_inst_envDialog::missingVariablesReportedInOrder_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QStringList>("messages");
+    const QString noRoot = QStringLiteral("The root path environment has not been set (OV_ROOT)");
+    const QString noSystem = QStringLiteral("The system environment has not been set (OV_SYSTEM)");
+    QTest::newRow("root missing") << QStringList{"OV_SYSTEM=s", "OV_SERVER_ROOT=/srv"} << QStringList{noRoot};
+    QTest::newRow("system missing") << QStringList{"OV_ROOT=/r"} << QStringList{noSystem};
+    QTest::newRow("both missing") << QStringList{} << QStringList{noRoot, noSystem};
+}
+
+void tst_trox_inst_envDialog::missingVariablesReportedInOrder()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(QStringList, messages);
+    setEnvironment(environment);
+    trox_inst_envDialog dialog;
+    ModalCatcher catcher;
+    catcher.ignore(&dialog);
+    QTimer::singleShot(2000, &dialog, &QDialog::accept); // never reached when the load rejects
+    const int result = dialog.exec();
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(catcher.seen.size(), messages.size());
+    for (int i = 0; i < messages.size(); ++i) {
+        QCOMPARE(catcher.seen.at(i).title, QStringLiteral("TROX - Error"));
+        QCOMPARE(catcher.seen.at(i).text, messages.at(i));
+        QCOMPARE(catcher.seen.at(i).icon, int(QMessageBox::Critical));
+    }
+    // The load went on after the boxes: what is set is still shown.
+    if (environment.contains(QStringLiteral("OV_SYSTEM=s")))
+        QCOMPARE(dialog.system->text(), QStringLiteral("s"));
+}
+
+void tst_trox_inst_envDialog::pathWarningFollowsTheDirectory()
+{
+    const QString root = m_sandbox->root() + QLatin1String("/systems");
+    QVERIFY(QDir().mkpath(root + QLatin1String("/plant")));
+    setEnvironment({QLatin1String("OV_ROOT=") + root, "OV_SYSTEM=plant"});
+    trox_inst_envDialog dialog;
+    ModalCatcher catcher;
+    runLoad(dialog, catcher);
+    QCOMPARE(dialog.warning->text(), QString());
+
+    QVERIFY(QDir(root + QLatin1String("/plant")).removeRecursively());
+    dialog.checkPath();
+    QCOMPARE(dialog.warning->text(), QStringLiteral("This path does not exist!"));
+    QVERIFY(QDir().mkpath(root + QLatin1String("/plant")));
+    dialog.checkPath();
+    QCOMPARE(dialog.warning->text(), QString());
+    // A plain file of that name is not a system directory.
+    QVERIFY(QDir(root + QLatin1String("/plant")).removeRecursively());
+    QVERIFY(Sandbox::writeFile(root + QLatin1String("/plant"), "x"));
+    dialog.checkPath();
+    QCOMPARE(dialog.warning->text(), QStringLiteral("This path does not exist!"));
+    dialog.reject();
+}
+
+void tst_trox_inst_envDialog::standAloneToggle()
+{
+    openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), QStringLiteral("/srv/last"));
+    setEnvironment({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/r"});
+    trox_inst_envDialog dialog;
+    ModalCatcher catcher;
+    runLoad(dialog, catcher);
+    QVERIFY(dialog.standalone->isChecked());
+    QTest::mouseClick(dialog.standalone, Qt::LeftButton, {}, QPoint(4, dialog.standalone->height() / 2));
+    QVERIFY(!dialog.standalone->isChecked());
+    QVERIFY(dialog.server->isEnabled() && dialog.setServer->isEnabled() &&
+            dialog.reserveserver->isEnabled() && dialog.setReserveServer->isEnabled());
+    QCOMPARE(dialog.server->text(), QStringLiteral("/srv/last"));
+    dialog.standalone->setChecked(true);
+    QVERIFY(!dialog.server->isEnabled() && !dialog.reserveserver->isEnabled());
+    QCOMPARE(dialog.server->text(), QStringLiteral("/srv/last"));
+    dialog.reject();
+}
+
+void tst_trox_inst_envDialog::cancelWritesNothing()
+{
+    setEnvironment({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/srv", "OV_WORKSTATION=3"});
+    trox_inst_envDialog dialog;
+    ModalCatcher catcher;
+    catcher.ignore(&dialog);
+    QTimer::singleShot(50, &dialog, [&dialog] {
+        dialog.developer->setChecked(true);
+        QTest::mouseClick(dialog.cancel, Qt::LeftButton);
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QVERIFY(catcher.seen.isEmpty());
+    QCOMPARE(QDir(m_sandbox->root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList({"home", "prefix"}));
+    QVERIFY(QDir(m_sandbox->machine("/")).isEmpty());
+    QVERIFY(QDir(m_sandbox->userConfig()).isEmpty());
+}
+
+QTEST_MAIN(tst_trox_inst_envDialog)
+#include "tst_trox_inst_envDialog.moc"

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs the real executable on a real X server (under xvfb-run) as an operator would meet it:
+# a normal start closed with Escape, and a start without OV_ROOT/OV_SYSTEM whose error boxes are
+# answered with Return. Each must exit 0 and leave the sandbox untouched.
+set -euo pipefail
+exe=$1
+unset QT_QPA_PLATFORM
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prefix" "$work/home/.config" "$work/systems/plant/config"
+export TROX_INST_ENV_PREFIX="$work/prefix" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+unset XDG_CONFIG_DIRS
+
+wait_window() { timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
+press() { xdotool windowfocus --sync "$1" key --clearmodifiers "$2"; }
+fail() { echo "FAIL: $*"; exit 1; }
+snapshot() { (cd "$work" && find . | sort); }
+before=$(snapshot)
+
+echo "-- start, then Escape"
+OV_ROOT="$work/systems" OV_SYSTEM=plant OV_SERVER_ROOT=/srv/a OV_WORKSTATION=3 "$exe" & pid=$!
+win=$(wait_window "Set Active TROX System") || fail "main window did not appear"
+press "$win" Escape
+rc=0; wait $pid || rc=$?
+[ $rc -eq 0 ] || fail "exit code $rc after Escape"
+
+echo "-- failed load: both variables missing"
+env -u OV_ROOT -u OV_SYSTEM "$exe" & pid=$!
+for i in 1 2; do
+    box=$(wait_window "TROX - Error") || fail "error box $i did not appear"
+    press "$box" Return
+    # The next box replaces this one; wait until this one is gone before looking again.
+    while xdotool search --onlyvisible --name "^TROX - Error\$" 2>/dev/null | grep -qx "$box"; do sleep 0.05; done
+done
+rc=0; wait $pid || rc=$?
+[ $rc -eq 0 ] || fail "exit code $rc after a failed load"
+
+[ "$before" = "$(snapshot)" ] || { diff <(echo "$before") <(snapshot); fail "the sandbox changed"; }
+echo "2 passed, 0 failed"
