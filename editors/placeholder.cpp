@@ -1,1 +1,0 @@
-// Keeps the editors library non-empty until the first editor lands.
