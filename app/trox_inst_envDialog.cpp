@@ -3,11 +3,16 @@
 #include "machinestore.h"
 #include "pathrules.h"
 #include "preferences.h"
+#include "set_root.h"
+#include "set_server.h"
+#include "set_system.h"
+#include "set_workstation.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimerEvent>
@@ -105,11 +110,49 @@ void trox_inst_envDialog::doStandAloneToggle(bool on)
     setReserveServer->setEnabled(!on);
 }
 
-void trox_inst_envDialog::doSetWorkstation() {}
-void trox_inst_envDialog::doSetRoot() {}
-void trox_inst_envDialog::doSetSystem() {}
-void trox_inst_envDialog::doSetReserveServer() {}
-void trox_inst_envDialog::doSetServer() {}
+// Each editor lives for one run of its slot and opens empty: it is not given the value shown.
+void trox_inst_envDialog::doSetWorkstation()
+{
+    set_workstation editor;
+    editor.setSystemPath(systemDirectory());
+    if (editor.exec() == QDialog::Accepted)
+        workstation->setText(editor.workstation->text());
+}
+
+void trox_inst_envDialog::doSetRoot()
+{
+    {
+        set_root editor;
+        if (editor.exec() == QDialog::Accepted)
+            root->setText(editor.path->text());
+    }
+    checkPath();
+}
+
+void trox_inst_envDialog::doSetSystem()
+{
+    {
+        set_system editor;
+        editor.listSystems(root->text());
+        if (editor.exec() == QDialog::Accepted)
+            system->setText(editor.system->text());
+    }
+    checkPath();
+}
+
+void trox_inst_envDialog::doSetReserveServer()
+{
+    set_server editor;
+    if (editor.exec() == QDialog::Accepted)
+        reserveserver->setText(editor.server->text());
+}
+
+void trox_inst_envDialog::doSetServer()
+{
+    set_server editor;
+    if (editor.exec() == QDialog::Accepted)
+        server->setText(editor.server->text());
+}
 
 void trox_inst_envDialog::applyVariable(const char *name, const QString &value, QStringList &failures)
 {

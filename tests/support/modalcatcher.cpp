@@ -16,7 +16,9 @@ void ModalCatcher::poll()
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal || m_ignored.contains(modal) || !modal->isVisible())
         return;
-    if (modal != m_last) {
+    if (modal == m_last)
+        return;
+    {
         Seen entry;
         entry.className = QString::fromLatin1(modal->metaObject()->className());
         entry.title = modal->windowTitle();
@@ -27,6 +29,12 @@ void ModalCatcher::poll()
         seen.append(entry);
         m_last = modal;
     }
+    // Answer from a fresh timer so that a dialog the answer opens can be answered in turn.
+    QTimer::singleShot(0, modal, [this, modal] { respond(modal); });
+}
+
+void ModalCatcher::respond(QWidget *modal)
+{
     if (m_responder && m_responder(modal))
         return;
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {

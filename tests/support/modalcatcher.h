@@ -11,8 +11,9 @@
 class QWidget;
 
 // Answers the modal dialogs a test's code path opens, as a person would: every few milliseconds it
-// looks at QApplication::activeModalWidget() and, for a widget other than the ones it was told to
-// leave alone, records it and hands it to the responder (by default: message boxes are accepted).
+// looks at QApplication::activeModalWidget() and, the first time it sees a widget other than the
+// ones it was told to leave alone, records it and hands it to the responder (by default: message
+// boxes are accepted).
 class ModalCatcher : public QObject
 {
     Q_OBJECT
@@ -36,6 +37,7 @@ public:
 
 private:
     void poll();
+    void respond(QWidget *modal);
     QTimer m_timer;
     QVector<QWidget *> m_ignored;
     Responder m_responder;

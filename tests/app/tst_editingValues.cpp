@@ -1,0 +1,266 @@
+#include "browseWorkstations.h"
+#include "modalcatcher.h"
+#include "sandbox.h"
+#include "set_root.h"
+#include "set_server.h"
+#include "set_system.h"
+#include "set_workstation.h"
+#include "trox_inst_envDialog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+// The five Set buttons of the main dialog, driven through the real editors as an operator would.
+namespace {
+
+void clickItem(QListWidget *list, const QString &text)
+{
+    const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
+    QVERIFY2(found.size() == 1, qPrintable(text));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found.first()).center());
+}
+
+QStringList texts(const QListWidget *list)
+{
+    QStringList result;
+    for (int i = 0; i < list->count(); ++i)
+        result << list->item(i)->text();
+    return result;
+}
+
+void typeAndEnter(QLineEdit *edit, const QString &text)
+{
+    edit->clear();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+} // namespace
+
+class tst_editingValues : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void rootAndSystemRecheckThePath();
+    void cancelledEditorsRecheckThePath();
+    void workstationBrowserFollowsTheShownSystem();
+    void serverAndReserveServerShareOneList();
+    void cancelledEditorsChangeNothing();
+
+private:
+    void addSystem(const QString &name, const QByteArray &workstations = QByteArray());
+    void start(const QString &system);
+
+    std::unique_ptr<Sandbox> m_sandbox;
+    std::unique_ptr<trox_inst_envDialog> m_dialog;
+    std::unique_ptr<ModalCatcher> m_catcher;
+    QString m_root;
+};
+
+void tst_editingValues::init()
+{
+    m_sandbox = std::make_unique<Sandbox>();
+    m_root = m_sandbox->root() + QLatin1String("/systems");
+    addSystem(QStringLiteral("alpha"),
+              R"(<list><ws id="1" name="Alpha One"/><ws id="2" name="Alpha Two"/></list>)");
+    addSystem(QStringLiteral("beta"),
+              R"(<list><ws id="7" name="Beta Seven"/><ws id="8" name="Beta Eight"/></list>)");
+}
+
+void tst_editingValues::cleanup()
+{
+    m_dialog.reset();
+    m_catcher.reset();
+    m_sandbox.reset();
+    for (const char *name : {"OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_WORKSTATION"})
+        qunsetenv(name);
+}
+
+void tst_editingValues::addSystem(const QString &name, const QByteArray &workstations)
+{
+    QVERIFY(QDir().mkpath(m_root + QLatin1Char('/') + name + QLatin1String("/config")));
+    if (!workstations.isEmpty())
+        QVERIFY(Sandbox::writeFile(
+            m_root + QLatin1Char('/') + name + QLatin1String("/config/workstations.xml"), workstations));
+}
+
+void tst_editingValues::start(const QString &system)
+{
+    qputenv("OV_ROOT", QFile::encodeName(m_root));
+    qputenv("OV_SYSTEM", system.toUtf8());
+    qputenv("OV_SERVER_ROOT", "/srv/main");
+    qputenv("OV_WORKSTATION", "1");
+    m_dialog = std::make_unique<trox_inst_envDialog>();
+    m_catcher = std::make_unique<ModalCatcher>();
+    m_catcher->ignore(m_dialog.get());
+    m_dialog->show();
+    QTest::qWait(30);
+    QCOMPARE(m_dialog->root->text(), m_root);
+}
+
+void tst_editingValues::rootAndSystemRecheckThePath()
+{
+    start(QStringLiteral("missing"));
+    QCOMPARE(m_dialog->warning->text(), QStringLiteral("This path does not exist!"));
+
+    QStringList offered;
+    m_catcher->setResponder([&offered](QWidget *modal) {
+        auto *chooser = qobject_cast<set_system *>(modal);
+        if (!chooser)
+            return false;
+        offered = texts(chooser->available);
+        clickItem(chooser->available, QStringLiteral("beta"));
+        QTest::keyClick(chooser->system, Qt::Key_Return);
+        return true;
+    });
+    QTest::mouseClick(m_dialog->setSystem, Qt::LeftButton);
+    QCOMPARE(offered, QStringList({"alpha", "beta"}));
+    QCOMPARE(m_dialog->system->text(), QStringLiteral("beta"));
+    QCOMPARE(m_dialog->warning->text(), QString());
+
+    // A root under which the shown system does not exist brings the warning back.
+    const QString otherRoot = m_sandbox->root() + QLatin1String("/elsewhere");
+    QVERIFY(QDir().mkpath(otherRoot));
+    m_catcher->setResponder([otherRoot](QWidget *modal) {
+        auto *editor = qobject_cast<set_root *>(modal);
+        if (editor)
+            typeAndEnter(editor->path, otherRoot + QLatin1Char('/'));
+        return editor != nullptr;
+    });
+    QTest::mouseClick(m_dialog->setRoot, Qt::LeftButton);
+    QCOMPARE(m_dialog->root->text(), otherRoot);
+    QCOMPARE(m_dialog->warning->text(), QStringLiteral("This path does not exist!"));
+
+    // The chooser lists the systems of the root shown now, and an empty name is taken as it is.
+    m_catcher->setResponder([&offered](QWidget *modal) {
+        auto *chooser = qobject_cast<set_system *>(modal);
+        if (chooser) {
+            offered = texts(chooser->available);
+            QTest::mouseClick(chooser->buttonOk, Qt::LeftButton);
+        }
+        return chooser != nullptr;
+    });
+    QTest::mouseClick(m_dialog->setSystem, Qt::LeftButton);
+    QCOMPARE(offered, QStringList());
+    QCOMPARE(m_dialog->system->text(), QString());
+}
+
+void tst_editingValues::cancelledEditorsRecheckThePath()
+{
+    start(QStringLiteral("alpha"));
+    QCOMPARE(m_dialog->warning->text(), QString());
+    m_catcher->setResponder([](QWidget *modal) {
+        if (qobject_cast<set_root *>(modal) || qobject_cast<set_system *>(modal))
+            QTest::keyClick(modal, Qt::Key_Escape);
+        return true;
+    });
+
+    QVERIFY(QDir(m_root + QLatin1String("/alpha")).removeRecursively());
+    QTest::mouseClick(m_dialog->setRoot, Qt::LeftButton);
+    QCOMPARE(m_dialog->warning->text(), QStringLiteral("This path does not exist!"));
+    QCOMPARE(m_dialog->root->text(), m_root);
+
+    addSystem(QStringLiteral("alpha"));
+    QTest::mouseClick(m_dialog->setSystem, Qt::LeftButton);
+    QCOMPARE(m_dialog->warning->text(), QString());
+    QCOMPARE(m_dialog->system->text(), QStringLiteral("alpha"));
+}
+
+void tst_editingValues::workstationBrowserFollowsTheShownSystem()
+{
+    start(QStringLiteral("alpha"));
+    m_catcher->setResponder([](QWidget *modal) {
+        auto *chooser = qobject_cast<set_system *>(modal);
+        if (chooser)
+            typeAndEnter(chooser->system, QStringLiteral("beta"));
+        return chooser != nullptr;
+    });
+    QTest::mouseClick(m_dialog->setSystem, Qt::LeftButton);
+    QCOMPARE(m_dialog->system->text(), QStringLiteral("beta"));
+
+    QStringList listed;
+    QString shownPath;
+    m_catcher->setResponder([&](QWidget *modal) {
+        if (auto *editor = qobject_cast<set_workstation *>(modal)) {
+            QTest::mouseClick(editor->browse, Qt::LeftButton);
+            return true;
+        }
+        if (auto *browser = qobject_cast<browseWorkstations *>(modal)) {
+            listed = texts(browser->workstations);
+            shownPath = browser->showPath->text();
+            clickItem(browser->workstations, QStringLiteral("8 - Beta Eight"));
+            QTest::mouseClick(browser->buttonOk, Qt::LeftButton);
+            // Back in the number editor: accept what the browser handed over.
+            QTimer::singleShot(0, [] {
+                if (auto *editor = qobject_cast<set_workstation *>(QApplication::activeModalWidget()))
+                    QTest::keyClick(editor->workstation, Qt::Key_Return);
+            });
+            return true;
+        }
+        return false;
+    });
+    QTest::mouseClick(m_dialog->setWorkstation, Qt::LeftButton);
+    QCOMPARE(listed, QStringList({"7 - Beta Seven", "8 - Beta Eight"}));
+    QCOMPARE(shownPath, m_root + QLatin1String("/beta"));
+    QCOMPARE(m_dialog->workstation->text(), QStringLiteral("8"));
+}
+
+void tst_editingValues::serverAndReserveServerShareOneList()
+{
+    start(QStringLiteral("alpha"));
+    m_catcher->setResponder([](QWidget *modal) {
+        auto *editor = qobject_cast<set_server *>(modal);
+        if (editor)
+            typeAndEnter(editor->server, QStringLiteral("/srv/new-master"));
+        return editor != nullptr;
+    });
+    QTest::mouseClick(m_dialog->setServer, Qt::LeftButton);
+    QCOMPARE(m_dialog->server->text(), QStringLiteral("/srv/new-master"));
+
+    QStringList offered;
+    QString opened = QStringLiteral("not opened");
+    m_catcher->setResponder([&offered, &opened](QWidget *modal) {
+        auto *editor = qobject_cast<set_server *>(modal);
+        if (editor) {
+            offered = texts(editor->previous);
+            opened = editor->server->text();
+            typeAndEnter(editor->server, QStringLiteral("/srv/spare"));
+        }
+        return editor != nullptr;
+    });
+    QTest::mouseClick(m_dialog->setReserveServer, Qt::LeftButton);
+    QCOMPARE(offered, QStringList({"/srv/new-master"}));
+    QCOMPARE(opened, QString()); // the editor opens empty, not with the value shown
+    QCOMPARE(m_dialog->reserveserver->text(), QStringLiteral("/srv/spare"));
+    QCOMPARE(m_dialog->server->text(), QStringLiteral("/srv/new-master"));
+}
+
+void tst_editingValues::cancelledEditorsChangeNothing()
+{
+    start(QStringLiteral("alpha"));
+    m_catcher->setResponder([](QWidget *modal) {
+        if (auto *editor = qobject_cast<set_server *>(modal))
+            QTest::keyClicks(editor->server, QStringLiteral("/typed"));
+        if (auto *editor = qobject_cast<set_workstation *>(modal))
+            QTest::keyClicks(editor->workstation, QStringLiteral("55"));
+        QTest::keyClick(modal, Qt::Key_Escape);
+        return true;
+    });
+    for (QPushButton *button : {m_dialog->setServer, m_dialog->setReserveServer, m_dialog->setWorkstation})
+        QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(m_catcher->seen.size(), 3);
+    QCOMPARE(m_dialog->server->text(), QStringLiteral("/srv/main"));
+    QCOMPARE(m_dialog->reserveserver->text(), QString());
+    QCOMPARE(m_dialog->workstation->text(), QStringLiteral("1"));
+}
+
+QTEST_MAIN(tst_editingValues)
+#include "tst_editingValues.moc"
