@@ -1,7 +1,219 @@
 #include "../machinestore.h"
-// Placeholder until the Linux backend lands.
-quint32 setRegistryValue(quint32, const QString &, const QString &, const QString &) { return 1; }
-VariableWrite setEnvironmentVariable(const QString &, const QString &) { return {}; }
-quint32 writeProfileString(const QString &, const QString &, const QString &, const QString &) { return 1; }
-void broadcastEnvironmentChange() {}
-QString describeStoreError(quint32) { return QString(); }
+#include "atomicfile.h"
+#include "envfile.h"
+#include "machinepaths.h"
+#include "profilefile.h"
+#include "sessionannouncer.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
+#include <cerrno>
+#include <climits>
+
+namespace {
+
+const int announcementTimeoutMs = 2000;
+
+bool isVariableName(const QString &name)
+{
+    return EnvFile::isValidName(name.toLatin1()) && name.toLatin1() == name.toUtf8();
+}
+
+// NUL, CR and LF would end the line early and let the rest be read as another variable or key.
+bool breaksLine(const QString &text)
+{
+    return text.contains(QChar(0)) || text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+}
+
+QString refusedVariable(const QString &name, const QString &value)
+{
+    if (!isVariableName(name))
+        return QStringLiteral(
+            "the name is not letters, digits and underscores starting with a letter or underscore");
+    if (breaksLine(value))
+        return QStringLiteral("the value contains a line break or a NUL character");
+    return QString();
+}
+
+void logRefused(const char *what, const QString &name, const QString &reason)
+{
+    qDebug().nospace() << "refused to write " << what << ' ' << name << ": " << qPrintable(reason);
+}
+
+// The environment.d file standing for a registry key; empty for a key that does not exist here.
+QString environmentFile(quint32 root, const QString &subKey)
+{
+    if (root == Registry::HKEY_LOCAL_MACHINE &&
+        subKey.compare(QLatin1String(Registry::machineEnvironmentKey), Qt::CaseInsensitive) == 0)
+        return MachinePaths::machinePath(QLatin1String(MachinePaths::machineEnvironmentFile));
+    if (root == Registry::HKEY_CURRENT_USER &&
+        subKey.compare(QLatin1String(Registry::userEnvironmentKey), Qt::CaseInsensitive) == 0)
+        return MachinePaths::userConfigHome() + QLatin1Char('/') +
+               QLatin1String(MachinePaths::userEnvironmentFile);
+    return QString();
+}
+
+quint32 failedOpen(const QString &subKey, quint32 code)
+{
+    qDebug("couldn't open registry path 'HKEY_LOCAL_MACHINE\\'%s error=0x%X", subKey.toLatin1().constData(),
+           code);
+    return code;
+}
+
+// Every variable the two files define, with the value the next login computes from them: files in
+// order, the per-user file last, references looked up among the values so far and otherwise in the
+// environment the login starts from (which never holds the files' own variables).
+QList<QPair<QString, QString>> effectiveEnvironment()
+{
+    QList<EnvFile::Assignment> assignments;
+    const QString files[] = {
+        environmentFile(Registry::HKEY_LOCAL_MACHINE, QLatin1String(Registry::machineEnvironmentKey)),
+        environmentFile(Registry::HKEY_CURRENT_USER, QLatin1String(Registry::userEnvironmentKey))};
+    for (const QString &path : files) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const EnvFile::Assignment &assignment : EnvFile::parse(file.readAll())) {
+                if (assignment.hasValue && EnvFile::isValidName(assignment.name))
+                    assignments.append(assignment);
+            }
+        }
+    }
+    QSet<QByteArray> defined;
+    for (const EnvFile::Assignment &assignment : std::as_const(assignments))
+        defined.insert(assignment.name);
+
+    QHash<QByteArray, QByteArray> values;
+    QList<QByteArray> order;
+    const EnvFile::Lookup lookup = [&](const QByteArray &name) -> std::optional<QByteArray> {
+        const auto found = values.constFind(name);
+        if (found != values.constEnd())
+            return *found;
+        if (!name.isEmpty() && !defined.contains(name) && qEnvironmentVariableIsSet(name.constData()))
+            return qgetenv(name.constData());
+        return std::nullopt;
+    };
+    for (const EnvFile::Assignment &assignment : std::as_const(assignments)) {
+        const QByteArray value = EnvFile::expand(assignment.value, lookup);
+        if (!values.contains(assignment.name))
+            order.append(assignment.name);
+        values.insert(assignment.name, value);
+    }
+    QList<QPair<QString, QString>> result;
+    for (const QByteArray &name : std::as_const(order))
+        result.append({QString::fromUtf8(name), QString::fromUtf8(values.value(name))});
+    return result;
+}
+
+} // namespace
+
+quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value)
+{
+    const QString refusal = refusedVariable(valueName, value);
+    if (!refusal.isEmpty()) {
+        logRefused("variable", valueName, refusal);
+        return ERROR_REFUSED_INPUT;
+    }
+    const QString path = environmentFile(root, subKey);
+    if (path.isEmpty())
+        return failedOpen(subKey, ENOENT);
+
+    const QByteArray name = valueName.toLatin1();
+    const QByteArray bytes = value.toUtf8();
+    const AtomicFile::Result result =
+        AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &contents) {
+            return EnvFile::setVariable(contents, name, bytes);
+        });
+    if (result.failedStep == AtomicFile::Step::Open)
+        return failedOpen(subKey, quint32(result.error));
+    if (result.failedStep == AtomicFile::Step::Write) {
+        qDebug("couldn't set key value '%s' in registry path 'HKEY_LOCAL_MACHINE\\%s' error = 0x%X",
+               name.constData(), subKey.toLatin1().constData(), quint32(result.error));
+        return quint32(result.error);
+    }
+    return 0;
+}
+
+VariableWrite setEnvironmentVariable(const QString &name, const QString &value)
+{
+    VariableWrite write;
+    const QString refusal = refusedVariable(name, value);
+    if (!refusal.isEmpty()) {
+        // The per-user file would take the same bytes, so it is not tried either.
+        logRefused("variable", name, refusal);
+        write.machineError = ERROR_REFUSED_INPUT;
+        write.userError = ERROR_REFUSED_INPUT;
+        return write;
+    }
+    write.machineError = setRegistryValue(Registry::HKEY_LOCAL_MACHINE,
+                                          QLatin1String(Registry::machineEnvironmentKey), name, value);
+    if (write.machineError == 0) {
+        write.where = VariableWrite::MachineWide;
+        return write;
+    }
+    write.userError = setRegistryValue(Registry::HKEY_CURRENT_USER,
+                                       QLatin1String(Registry::userEnvironmentKey), name, value);
+    if (write.userError == 0)
+        write.where = VariableWrite::PerUser;
+    return write;
+}
+
+quint32 writeProfileString(const QString &section, const QString &key, const QString &value,
+                           const QString &fileName)
+{
+    QString refusal;
+    if (breaksLine(section) || breaksLine(key) || breaksLine(value) || breaksLine(fileName))
+        refusal = QStringLiteral("a line break or a NUL character in the section, key, value or file name");
+    else if (section.trimmed().isEmpty() || section.contains(QLatin1Char(']')))
+        refusal = QStringLiteral("the section is empty or contains ']'");
+    else if (key.trimmed().isEmpty() || key.contains(QLatin1Char('=')) ||
+             key.trimmed().startsWith(QLatin1Char('[')))
+        refusal = QStringLiteral("the key is empty, contains '=' or starts with '['");
+    if (!refusal.isEmpty()) {
+        logRefused("profile key", key, refusal);
+        return ERROR_REFUSED_INPUT;
+    }
+    if (fileName.isEmpty())
+        return ENOENT;
+
+    const bool bare = !fileName.contains(QLatin1Char('/'));
+    const QString path = bare ? MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) +
+                                    QLatin1Char('/') + fileName
+                              : fileName;
+    const QByteArray sectionBytes = section.toUtf8();
+    const QByteArray keyBytes = key.toUtf8();
+    const QByteArray valueBytes = value.toUtf8();
+    const AtomicFile::Result result =
+        AtomicFile::edit(path, bare ? AtomicFile::Directories::Create : AtomicFile::Directories::MustExist,
+                         [&](const QByteArray &contents) {
+                             return ProfileFile::setKey(contents, sectionBytes, keyBytes, valueBytes);
+                         });
+    if (result.error) {
+        qDebug("couldn't write key '%s' of section '%s' in profile file '%s' error=0x%X",
+               keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
+               quint32(result.error));
+    }
+    return quint32(result.error);
+}
+
+void broadcastEnvironmentChange()
+{
+    SessionAnnouncer::announce(effectiveEnvironment(), announcementTimeoutMs);
+}
+
+QString describeStoreError(quint32 code)
+{
+    if (code == 0)
+        return QStringLiteral("no error");
+    if (code == ERROR_REFUSED_INPUT)
+        return QStringLiteral(
+            "refused before anything was written: a variable name must be letters, digits and "
+            "underscores, and no text may contain a line break or a NUL character");
+    if (code == EBUSY)
+        return QStringLiteral("another program is changing the same file");
+    if (code <= quint32(INT_MAX))
+        return qt_error_string(int(code));
+    return QStringLiteral("error 0x%1").arg(code, 0, 16);
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+
+// Editing one key of an INI file the way WritePrivateProfileString does, touching nothing else.
+namespace ProfileFile {
+
+// The file with key=value in the first section of that name (both matched case-insensitively after
+// trimming): the first matching key's value replaced, or the key added after the section's last
+// non-blank line, or the section added at the end. Byte order mark and line endings are kept; new
+// lines take the file's line ending (LF for a new file).
+QByteArray setKey(const QByteArray &contents, const QByteArray &section, const QByteArray &key,
+                  const QByteArray &value);
+
+} // namespace ProfileFile

@@ -1,0 +1,109 @@
+#include "machinestore.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+
+// storehelper write NAME VALUE     setEnvironmentVariable, prints "where machineError userError"
+// storehelper systemd RECORD_FILE  owns org.freedesktop.systemd1, appends each SetEnvironment call
+// storehelper silent               owns org.freedesktop.systemd1 and never answers
+// storehelper probe                org.trox.EnvProbe: Value(name) from its own environment
+
+namespace {
+
+QDBusConnection bus()
+{
+    QByteArray address = qgetenv("DBUS_STARTER_ADDRESS");
+    if (address.isEmpty())
+        address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    return QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("helper"));
+}
+
+} // namespace
+
+class Manager : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.systemd1.Manager")
+public:
+    Manager(const QString &record, bool answer)
+        : m_record(record)
+        , m_answer(answer)
+    {}
+
+public Q_SLOTS:
+    void SetEnvironment(const QStringList &assignments)
+    {
+        if (!m_answer) {
+            setDelayedReply(true);
+            return;
+        }
+        QFile file(m_record);
+        if (file.open(QIODevice::Append))
+            file.write((assignments.join(QLatin1Char('\n')) + QLatin1String("\n.\n")).toUtf8());
+    }
+
+private:
+    QString m_record;
+    bool m_answer;
+};
+
+class Probe : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.trox.EnvProbe")
+public Q_SLOTS:
+    QString Value(const QString &name)
+    {
+        return qEnvironmentVariableIsSet(name.toLatin1().constData())
+                   ? qEnvironmentVariable(name.toLatin1().constData())
+                   : QStringLiteral("<unset>");
+    }
+    void Quit() { QTimer::singleShot(0, qApp, &QCoreApplication::quit); }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    const QStringList args = application.arguments().mid(1);
+    const QString mode = args.value(0);
+    if (mode == QLatin1String("write") && args.size() == 3) {
+        const VariableWrite result = setEnvironmentVariable(args.at(1), args.at(2));
+        std::printf("%d %u %u\n", int(result.where), result.machineError, result.userError);
+        return 0;
+    }
+
+    QObject *served = nullptr;
+    QString service, path;
+    if (mode == QLatin1String("systemd") || mode == QLatin1String("silent")) {
+        served = new Manager(args.value(1), mode == QLatin1String("systemd"));
+        service = QStringLiteral("org.freedesktop.systemd1");
+        path = QStringLiteral("/org/freedesktop/systemd1");
+    } else if (mode == QLatin1String("probe")) {
+        served = new Probe;
+        service = QStringLiteral("org.trox.EnvProbe");
+        path = QStringLiteral("/probe");
+    } else {
+        std::fprintf(stderr, "unknown mode\n");
+        return 2;
+    }
+    QDBusConnection connection = bus();
+    if (!connection.registerObject(path, served, QDBusConnection::ExportAllSlots) ||
+        !connection.registerService(service)) {
+        std::fprintf(stderr, "cannot serve %s\n", qPrintable(service));
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    // Never outlive a test run that forgot to stop us.
+    QTimer::singleShot(60000, &application, &QCoreApplication::quit);
+    const int code = application.exec();
+    delete served;
+    return code;
+}
+
+#include "storehelper.moc"
