@@ -1,0 +1,89 @@
+#include "../machinestore.h"
+#include "../win32/win32store.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QEventLoop>
+#include <QThread>
+
+#include <thread>
+
+static_assert(ERROR_REFUSED_INPUT == Win32Store::refusedInput,
+              "one number for refused input on every platform");
+static_assert(Registry::HKEY_LOCAL_MACHINE == Win32Store::machineRoot &&
+                  Registry::HKEY_CURRENT_USER == Win32Store::userRoot,
+              "the roots are the Windows numbers");
+
+namespace {
+
+void toDebugLog(const std::wstring &line)
+{
+    qDebug().noquote() << QString::fromStdWString(line);
+}
+
+void routeLogToDebug()
+{
+    Win32Store::setLogSink(&toDebugLog);
+}
+
+} // namespace
+
+quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value)
+{
+    routeLogToDebug();
+    return Win32Store::setRegistryValue(root, subKey.toStdWString(), valueName.toStdWString(),
+                                        value.toStdWString());
+}
+
+VariableWrite setEnvironmentVariable(const QString &name, const QString &value)
+{
+    routeLogToDebug();
+    const Win32Store::VariableResult result =
+        Win32Store::setEnvironmentVariable(name.toStdWString(), value.toStdWString());
+    VariableWrite write;
+    switch (result.where) {
+    case Win32Store::VariableResult::MachineWide:
+        write.where = VariableWrite::MachineWide;
+        break;
+    case Win32Store::VariableResult::PerUser:
+        write.where = VariableWrite::PerUser;
+        break;
+    case Win32Store::VariableResult::Nowhere:
+        write.where = VariableWrite::Nowhere;
+        break;
+    }
+    write.machineError = result.machineError;
+    write.userError = result.userError;
+    return write;
+}
+
+quint32 writeProfileString(const QString &section, const QString &key, const QString &value,
+                           const QString &fileName)
+{
+    routeLogToDebug();
+    return Win32Store::writeProfileString(section.toStdWString(), key.toStdWString(), value.toStdWString(),
+                                          fileName.toStdWString());
+}
+
+void broadcastEnvironmentChange()
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread()) {
+        Win32Store::broadcastEnvironmentChange();
+        return;
+    }
+    // The announcement also reaches this program's own windows, so the GUI thread must go on
+    // handling messages while a worker waits for every window; user input waits until it is done.
+    QEventLoop loop;
+    std::thread worker([&loop] {
+        Win32Store::broadcastEnvironmentChange();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+}
+
+QString describeStoreError(quint32 code)
+{
+    return QString::fromStdWString(Win32Store::describeError(code));
+}

@@ -1,0 +1,193 @@
+#include "win32store.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace Win32Store {
+namespace {
+
+std::atomic<LogSink> logSink{nullptr};
+
+void log(const std::wstring &line)
+{
+    if (const LogSink sink = logSink.load())
+        sink(line);
+}
+
+std::wstring hex(std::uint32_t code)
+{
+    const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    do {
+        text.insert(text.begin(), digits[code & 0xF]);
+        code >>= 4;
+    } while (code != 0);
+    return text;
+}
+
+// Shows control characters of refused text as escapes so that the log line stays one line.
+std::wstring printable(const std::wstring &text)
+{
+    std::wstring shown;
+    for (const wchar_t c : text) {
+        if (c == L'\n')
+            shown += L"\\n";
+        else if (c == L'\r')
+            shown += L"\\r";
+        else if (c < 0x20)
+            shown += L"\\x" + hex(c);
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+bool hasLineBreakOrNul(const std::wstring &text)
+{
+    return text.find_first_of(std::wstring(L"\r\n\0", 3)) != std::wstring::npos;
+}
+
+bool isVariableName(const std::wstring &name)
+{
+    if (name.empty())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const wchar_t c = name[i];
+        const bool letter = (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_';
+        const bool digit = c >= L'0' && c <= L'9';
+        if (!letter && !(digit && i > 0))
+            return false;
+    }
+    return true;
+}
+
+// Refuses, with one log line, what would corrupt the registry or another variable.
+bool acceptVariable(const std::wstring &subKey, const std::wstring &name, const std::wstring &value)
+{
+    if (!isVariableName(name)) {
+        log(L"refused variable name '" + printable(name) +
+            L"': a name is a letter or underscore followed by letters, digits and underscores");
+        return false;
+    }
+    if (hasLineBreakOrNul(subKey) || hasLineBreakOrNul(value)) {
+        log(L"refused variable '" + name + L"': its value or key contains a line break or NUL");
+        return false;
+    }
+    return true;
+}
+
+HKEY rootKey(std::uint32_t root)
+{
+    // The predefined roots are sign-extended 32-bit numbers.
+    return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
+}
+
+std::uint32_t writeRegistryValue(std::uint32_t root, const std::wstring &subKey,
+                                 const std::wstring &valueName, const std::wstring &value)
+{
+    // Both messages name HKEY_LOCAL_MACHINE whatever the root, as the tool always has.
+    HKEY key = nullptr;
+    const LONG opened = RegOpenKeyExW(rootKey(root), subKey.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (opened != ERROR_SUCCESS) {
+        log(L"couldn't open registry path 'HKEY_LOCAL_MACHINE\\'" + subKey + L" error=0x" + hex(opened));
+        return static_cast<std::uint32_t>(opened);
+    }
+    const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    const LONG set = RegSetValueExW(key, valueName.c_str(), 0, REG_EXPAND_SZ,
+                                    reinterpret_cast<const BYTE *>(value.c_str()), bytes);
+    if (set != ERROR_SUCCESS) {
+        log(L"couldn't set key value '" + valueName + L"' in registry path 'HKEY_LOCAL_MACHINE\\" + subKey +
+            L"' error = 0x" + hex(set));
+        RegCloseKey(key);
+        return static_cast<std::uint32_t>(set);
+    }
+    RegCloseKey(key);
+    return 0;
+}
+
+} // namespace
+
+void setLogSink(LogSink sink)
+{
+    logSink.store(sink);
+}
+
+std::uint32_t setRegistryValue(std::uint32_t root, const std::wstring &subKey, const std::wstring &valueName,
+                               const std::wstring &value)
+{
+    if (!acceptVariable(subKey, valueName, value))
+        return refusedInput;
+    return writeRegistryValue(root, subKey, valueName, value);
+}
+
+VariableResult setEnvironmentVariable(const std::wstring &name, const std::wstring &value)
+{
+    VariableResult result;
+    if (!acceptVariable(machineEnvironmentKey, name, value)) {
+        result.machineError = refusedInput;
+        return result;
+    }
+    result.machineError = writeRegistryValue(machineRoot, machineEnvironmentKey, name, value);
+    if (result.machineError == 0) {
+        result.where = VariableResult::MachineWide;
+        return result;
+    }
+    result.userError = writeRegistryValue(userRoot, userEnvironmentKey, name, value);
+    if (result.userError == 0)
+        result.where = VariableResult::PerUser;
+    return result;
+}
+
+std::uint32_t writeProfileString(const std::wstring &section, const std::wstring &key,
+                                 const std::wstring &value, const std::wstring &fileName)
+{
+    if (hasLineBreakOrNul(section) || hasLineBreakOrNul(key) || hasLineBreakOrNul(value) ||
+        hasLineBreakOrNul(fileName)) {
+        log(L"refused profile string '" + printable(key) + L"' in section '" + printable(section) +
+            L"' of '" + printable(fileName) + L"': a line break or NUL would break the file");
+        return refusedInput;
+    }
+    if (WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), fileName.c_str()))
+        return 0;
+    const DWORD error = GetLastError();
+    log(L"couldn't write profile string '" + key + L"' in section '" + section + L"' of '" + fileName +
+        L"' error=0x" + hex(error));
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+}
+
+void broadcastEnvironmentChange()
+{
+    // SMTO_ABORTIFHUNG skips a window that stopped pumping messages instead of waiting on it forever.
+    // Each announcement twice, as the tool always has: the user's, a bare one, the machine's.
+    const wchar_t *const parameters[] = {
+        userEnvironmentKey,    userEnvironmentKey,    nullptr, nullptr,
+        machineEnvironmentKey, machineEnvironmentKey,
+    };
+    for (const wchar_t *parameter : parameters) {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(parameter),
+                            SMTO_ABORTIFHUNG, broadcastTimeoutMs, &answer);
+    }
+}
+
+std::wstring describeError(std::uint32_t code)
+{
+    if (code == refusedInput)
+        return L"The name or value was refused: a variable name is a letter or underscore followed by "
+               L"letters, digits and underscores, and no text may hold a line break.";
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (buffer) {
+        text.assign(buffer, length);
+        LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return text.empty() ? L"Error 0x" + hex(code) + L"." : text;
+}
+
+} // namespace Win32Store
