@@ -1,0 +1,199 @@
+#include "set_system.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QStringList listed(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts.append(list->item(row)->text());
+    return texts;
+}
+
+} // namespace
+
+// Lists systems from real directory trees and drives the chooser with the mouse and keyboard.
+class tst_set_system : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup();
+    void listing_data();
+    void listing();
+    void missingOrEmptyRoot();
+    void appendsWithoutTouchingTheRest();
+    void interaction_data();
+    void interaction();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_set_system::cleanup()
+{
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void tst_set_system::listing_data()
+{
+    // Directories made below "<tmp>/parent/root"; a trailing "/config" makes a directory, "config!"
+    // a plain file of that name.
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<QString>("rootSuffix");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList abc{"b/config", "A/config", "c/config"};
+    QTest::newRow("sorted ignoring case") << abc << QString() << QStringList{"A", "b", "c"};
+    QTest::newRow("root with trailing slash") << abc << QStringLiteral("/") << QStringList{"A", "b", "c"};
+    QTest::newRow("without config") << QStringList{"plain", "sys/config"} << QString() << QStringList{"sys"};
+    QTest::newRow("config is a file")
+        << QStringList{"file/config!", "sys/config"} << QString() << QStringList{"sys"};
+    QTest::newRow("config deeper down") << QStringList{"deep/x/config"} << QString() << QStringList{};
+    QTest::newRow("hidden directory")
+        << QStringList{".hidden/config", "sys/config"} << QString() << QStringList{"sys"};
+    QTest::newRow("root holds config")
+        << QStringList{"config", "sys/config"} << QString() << QStringList{".", "sys"};
+    QTest::newRow("parent holds config")
+        << QStringList{"../config", "sys/config"} << QString() << QStringList{"..", "sys"};
+    QTest::newRow("config under config")
+        << QStringList{"config/config"} << QString() << QStringList{".", "config"};
+    QTest::newRow("no systems") << QStringList{"a", "b/c"} << QString() << QStringList{};
+}
+
+void tst_set_system::listing()
+{
+    QFETCH(QStringList, paths);
+    QFETCH(QString, rootSuffix);
+    QFETCH(QStringList, expected);
+
+    QTemporaryDir tree;
+    const QString root = tree.path() + QStringLiteral("/parent/root");
+    QVERIFY(QDir().mkpath(root));
+    for (QString path : paths) {
+        const bool file = path.endsWith(QLatin1Char('!'));
+        path.chop(file ? 1 : 0);
+        const QString full = root + QLatin1Char('/') + path;
+        if (file) {
+            QVERIFY(QDir().mkpath(QFileInfo(full).path()));
+            QFile plain(full);
+            QVERIFY(plain.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(full));
+        }
+    }
+
+    set_system chooser;
+    chooser.listSystems(root + rootSuffix);
+    QCOMPARE(listed(chooser.available), expected);
+}
+
+void tst_set_system::missingOrEmptyRoot()
+{
+    // The working directory holds a system, so listing it for an empty root would show.
+    QVERIFY(QDir().mkpath(m_dir.path() + QStringLiteral("/cwd/sys/config")));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path() + QStringLiteral("/cwd")));
+
+    set_system chooser;
+    chooser.listSystems(QString());
+    chooser.listSystems(m_dir.path() + QStringLiteral("/does-not-exist"));
+    QDir::setCurrent(previous);
+    QCOMPARE(chooser.available->count(), 0);
+}
+
+void tst_set_system::appendsWithoutTouchingTheRest()
+{
+    QTemporaryDir tree;
+    QVERIFY(QDir().mkpath(tree.path() + QStringLiteral("/sys/config")));
+
+    set_system chooser;
+    chooser.available->addItem(QStringLiteral("earlier"));
+    chooser.system->setText(QStringLiteral("typed"));
+    chooser.listSystems(tree.path());
+    chooser.listSystems(tree.path());
+
+    QCOMPARE(listed(chooser.available), (QStringList{"earlier", "sys", "sys"}));
+    QCOMPARE(chooser.available->currentItem(), nullptr);
+    QVERIFY(chooser.available->selectedItems().isEmpty());
+    QCOMPARE(chooser.system->text(), QStringLiteral("typed"));
+}
+
+void tst_set_system::interaction_data()
+{
+    // Steps: "type <text>", "retype <text>" (select all first), "click <row>", "dclick <row>", "up",
+    // "enter", "ok", "escape". The chooser lists the systems alpha, beta and gamma.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("name");
+
+    const int accepted = QDialog::Accepted, rejected = QDialog::Rejected;
+    QTest::newRow("click replaces typed text")
+        << QStringList{"type typed", "click 2", "ok"} << accepted << "gamma";
+    QTest::newRow("arrow keys follow") << QStringList{"click 2", "up", "ok"} << accepted << "beta";
+    QTest::newRow("typing after click wins")
+        << QStringList{"click 0", "retype other", "enter"} << accepted << "other";
+    QTest::newRow("typed name not listed")
+        << QStringList{"type not listed", "enter"} << accepted << "not listed";
+    QTest::newRow("empty accept") << QStringList{"ok"} << accepted << "";
+    QTest::newRow("double click accepts") << QStringList{"dclick 1"} << accepted << "beta";
+    QTest::newRow("cancel after click") << QStringList{"click 0", "escape"} << rejected << "alpha";
+}
+
+void tst_set_system::interaction()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, result);
+    QFETCH(QString, name);
+
+    QTemporaryDir tree;
+    for (const char *system : {"gamma", "alpha", "beta"})
+        QVERIFY(QDir().mkpath(tree.path() + QLatin1Char('/') + QLatin1String(system) + "/config"));
+    set_system chooser;
+    chooser.listSystems(tree.path());
+
+    QListWidget *list = chooser.available;
+    QTimer::singleShot(0, &chooser, [&] {
+        for (const QString &step : std::as_const(steps)) {
+            const QString verb = step.section(QLatin1Char(' '), 0, 0);
+            const QString rest = step.section(QLatin1Char(' '), 1);
+            const QPoint at = verb.endsWith(QLatin1String("click"))
+                                  ? list->visualItemRect(list->item(rest.toInt())).center()
+                                  : QPoint();
+            if (verb == QLatin1String("retype"))
+                QTest::keyClick(chooser.system, Qt::Key_A, Qt::ControlModifier);
+            if (verb == QLatin1String("type") || verb == QLatin1String("retype"))
+                QTest::keyClicks(chooser.system, rest);
+            else if (verb == QLatin1String("click"))
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            else if (verb == QLatin1String("dclick")) {
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+            } else if (verb == QLatin1String("up"))
+                QTest::keyClick(list, Qt::Key_Up);
+            else if (verb == QLatin1String("enter"))
+                QTest::keyClick(chooser.system, Qt::Key_Return);
+            else if (verb == QLatin1String("ok"))
+                QTest::mouseClick(chooser.buttonOk, Qt::LeftButton);
+            else if (verb == QLatin1String("escape"))
+                QTest::keyClick(&chooser, Qt::Key_Escape);
+        }
+    });
+    // A chooser left open is rejected after a while so that a fault fails the test instead of hanging it.
+    QTimer::singleShot(5000, &chooser, &QDialog::reject);
+    QCOMPARE(chooser.exec(), result);
+    QCOMPARE(chooser.system->text(), name);
+}
+
+QTEST_MAIN(tst_set_system)
+#include "tst_set_system.moc"
