@@ -160,7 +160,8 @@ void trox_inst_envDialog::applyVariable(const char *name, const QString &value, 
     // Landing in the operator's own environment is the designed fallback, not a failure.
     if (!result.written())
         failures << tr("%1, neither machine-wide nor for this user: %2")
-                        .arg(QLatin1String(name), describeStoreError(result.userError));
+                        .arg(QLatin1String(name),
+                             describeStoreError(result.userError ? result.userError : result.machineError));
 }
 
 void trox_inst_envDialog::applyProfile(const QString &section, const QString &file, QStringList &failures)

@@ -1,0 +1,288 @@
+#include "modalcatcher.h"
+#include "preferences.h"
+#include "sandbox.h"
+#include "trox_inst_envDialog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+// Ok against a sandboxed machine: what is written where, what the operator is told.
+namespace {
+
+const char *const variables[] = {"OV_ROOT",        "OV_SYSTEM",   "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT",
+                                 "OV_WORKSTATION", "OV_DEVELOPER"};
+const QString restartNotice =
+    QStringLiteral("<p><b>Important</b></p><p>You need to restart applications for this "
+                   "change to take effect, including all TROX applications and Visual "
+                   "Studio.</p>");
+
+} // namespace
+
+class tst_applyingSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void nothingChanged_data();
+    void nothingChanged();
+    void standAloneSwitchedOn();
+    void standAloneSwitchedOff();
+    void onlyDeveloperChanged();
+    void newWorkstationReachesEveryFile();
+    void emptyWorkstationLeavesProfilesAlone();
+    void emptiedValueIsWrittenEmpty();
+    void refusedMachineWriteLandsPerUser();
+    void bothRefusedAreReported();
+    void missingSystemFailsOnlyItsProfile();
+    void okPaintsWaitAndDisablesButtons();
+
+private:
+    // Starts the dialog on this environment ("NAME=value"), lets the load run.
+    void start(const QStringList &environment);
+    // Presses Ok, answering every box, and returns the boxes seen.
+    QVector<ModalCatcher::Seen> pressOk();
+    QByteArray machineFile() const
+    {
+        return Sandbox::readFile(m_sandbox->machine("/etc/environment.d/60-trox_inst_env.conf"));
+    }
+    QByteArray userFile() const
+    {
+        return Sandbox::readFile(m_sandbox->userConfig() +
+                                 QLatin1String("/environment.d/61-trox_inst_env.conf"));
+    }
+    QByteArray profile(const QString &name) const
+    {
+        return Sandbox::readFile(m_sandbox->machine("/etc/trox/") + name);
+    }
+    QByteArray systemProfile(const QString &system) const
+    {
+        return Sandbox::readFile(m_root + QLatin1Char('/') + system +
+                                 QLatin1String("/config/system/trox_system.ini"));
+    }
+    QString storedServer() const
+    {
+        return openPreferences()
+            ->value(QStringLiteral("lastKnownServer/server"), QStringLiteral("<none>"))
+            .toString();
+    }
+
+    std::unique_ptr<Sandbox> m_sandbox;
+    std::unique_ptr<trox_inst_envDialog> m_dialog;
+    QString m_root;
+};
+
+void tst_applyingSettings::init()
+{
+    m_sandbox = std::make_unique<Sandbox>();
+    m_root = m_sandbox->root() + QLatin1String("/systems");
+    for (const char *system : {"/alpha/config/system", "/beta/config/system"})
+        QVERIFY(QDir().mkpath(m_root + QLatin1String(system)));
+    // No announcement may reach a real session bus from here.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/trox-test-bus");
+}
+
+void tst_applyingSettings::cleanup()
+{
+    m_dialog.reset();
+    m_sandbox.reset();
+    for (const char *name : variables)
+        qunsetenv(name);
+}
+
+void tst_applyingSettings::start(const QStringList &environment)
+{
+    for (const char *name : variables)
+        qunsetenv(name);
+    for (QString assignment : environment) {
+        assignment.replace(QLatin1String("$ROOT"), m_root);
+        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+        qputenv(assignment.left(equals).toLatin1().constData(), assignment.mid(equals + 1).toUtf8());
+    }
+    m_dialog = std::make_unique<trox_inst_envDialog>();
+    m_dialog->show();
+    QTest::qWait(30);
+}
+
+QVector<ModalCatcher::Seen> tst_applyingSettings::pressOk()
+{
+    ModalCatcher catcher;
+    catcher.ignore(m_dialog.get());
+    QTest::mouseClick(m_dialog->ok, Qt::LeftButton);
+    if (m_dialog->result() != QDialog::Accepted || m_dialog->isVisible())
+        qWarning("Ok did not close the dialog as accepted");
+    return catcher.seen;
+}
+
+void tst_applyingSettings::nothingChanged_data()
+{
+    QTest::addColumn<bool>("standalone");
+    QTest::newRow("with a server") << false;
+    QTest::newRow("stand-alone") << true;
+}
+
+void tst_applyingSettings::nothingChanged()
+{
+    QFETCH(bool, standalone);
+    openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), QStringLiteral("/srv/remembered"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha",
+           standalone ? QStringLiteral("OV_SERVER_ROOT=$ROOT") : QStringLiteral("OV_SERVER_ROOT=/srv/main"),
+           "OV_WORKSTATION=12"});
+    QCOMPARE(pressOk().size(), 0);
+    QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(machineFile(), QByteArray());
+    QCOMPARE(userFile(), QByteArray());
+    // The profiles and the last server are written on every Ok all the same.
+    QCOMPARE(profile(QStringLiteral("xsv.ini")), QByteArray("[Network]\nWorkstation=12\n"));
+    QCOMPARE(profile(QStringLiteral("taskbase.ini")), QByteArray("[System]\nWorkstation=12\n"));
+    QCOMPARE(systemProfile(QStringLiteral("alpha")), QByteArray("[Network]\nWorkstation=12\n"));
+    QCOMPARE(storedServer(), standalone ? QStringLiteral("/srv/remembered") : QStringLiteral("/srv/main"));
+}
+
+void tst_applyingSettings::standAloneSwitchedOn()
+{
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main"});
+    m_dialog->standalone->setChecked(true);
+    const auto seen = pressOk();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen.first().title, QStringLiteral("Information"));
+    QCOMPARE(seen.first().text, restartNotice);
+    QCOMPARE(seen.first().icon, int(QMessageBox::Critical));
+    QCOMPARE(machineFile(), QByteArray("OV_SERVER_ROOT=\"" + m_root.toUtf8() + "\"\n"));
+    QCOMPARE(storedServer(), QStringLiteral("<none>"));
+}
+
+void tst_applyingSettings::standAloneSwitchedOff()
+{
+    openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), QStringLiteral("/srv/remembered"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=$ROOT"});
+    m_dialog->standalone->setChecked(false);
+    QCOMPARE(pressOk().size(), 1);
+    QCOMPARE(machineFile(), QByteArray("OV_SERVER_ROOT=\"/srv/remembered\"\n"));
+    QCOMPARE(storedServer(), QStringLiteral("/srv/remembered"));
+}
+
+void tst_applyingSettings::onlyDeveloperChanged()
+{
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_DEVELOPER=True"});
+    QVERIFY(!m_dialog->developer->isChecked());
+    m_dialog->developer->setChecked(true);
+    QCOMPARE(pressOk().size(), 1);
+    QCOMPARE(machineFile(), QByteArray("OV_DEVELOPER=\"true\"\n"));
+
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_DEVELOPER=true"});
+    m_dialog->developer->setChecked(false);
+    QCOMPARE(pressOk().size(), 1);
+    QCOMPARE(machineFile(), QByteArray("OV_DEVELOPER=\"false\"\n"));
+}
+
+void tst_applyingSettings::newWorkstationReachesEveryFile()
+{
+    QVERIFY(Sandbox::writeFile(m_sandbox->machine("/etc/trox/xsv.ini"),
+                               "; site settings\r\n[network]\r\nworkstation = 3\r\nPort=7\r\n"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_WORKSTATION=3"});
+    // The system file is the one under the system shown now, not the one loaded.
+    m_dialog->system->setText(QStringLiteral("beta"));
+    m_dialog->workstation->setText(QStringLiteral("007"));
+    QCOMPARE(pressOk().size(), 1);
+    QCOMPARE(machineFile(), QByteArray("OV_SYSTEM=\"beta\"\nOV_WORKSTATION=\"007\"\n"));
+    QCOMPARE(profile(QStringLiteral("xsv.ini")),
+             QByteArray("; site settings\r\n[network]\r\nworkstation =007\r\nPort=7\r\n"));
+    QCOMPARE(profile(QStringLiteral("taskbase.ini")), QByteArray("[System]\nWorkstation=007\n"));
+    QCOMPARE(systemProfile(QStringLiteral("beta")), QByteArray("[Network]\nWorkstation=007\n"));
+    QCOMPARE(systemProfile(QStringLiteral("alpha")), QByteArray());
+}
+
+void tst_applyingSettings::emptyWorkstationLeavesProfilesAlone()
+{
+    QVERIFY(Sandbox::writeFile(m_sandbox->machine("/etc/trox/xsv.ini"), "[Network]\nWorkstation=5\n"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main"});
+    QCOMPARE(pressOk().size(), 0);
+    QCOMPARE(profile(QStringLiteral("xsv.ini")), QByteArray("[Network]\nWorkstation=5\n"));
+    QVERIFY(!QFile::exists(m_sandbox->machine("/etc/trox/taskbase.ini")));
+    QVERIFY(!QFile::exists(m_root + QLatin1String("/alpha/config/system/trox_system.ini")));
+}
+
+void tst_applyingSettings::emptiedValueIsWrittenEmpty()
+{
+    QVERIFY(Sandbox::writeFile(m_sandbox->machine("/etc/environment.d/60-trox_inst_env.conf"),
+                               "# kept\nOV_RESERVE_SERVER_ROOT=\"/srv/spare\"\nOTHER=1\n"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main",
+           "OV_RESERVE_SERVER_ROOT=/srv/spare", "OV_WORKSTATION=4"});
+    m_dialog->reserveserver->setText(QString());
+    QCOMPARE(pressOk().size(), 1);
+    QCOMPARE(machineFile(),
+             QByteArray("# kept\nOV_RESERVE_SERVER_ROOT=\"${OV_RESERVE_SERVER_ROOT:+}\"\nOTHER=1\n"));
+}
+
+void tst_applyingSettings::refusedMachineWriteLandsPerUser()
+{
+    // A file where the machine directory should be refuses every machine-wide write, even to root.
+    QVERIFY(Sandbox::writeFile(m_sandbox->machine("/etc/environment.d"), "not a directory"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_WORKSTATION=4"});
+    m_dialog->system->setText(QStringLiteral("beta"));
+    m_dialog->workstation->setText(QStringLiteral("9"));
+    const auto seen = pressOk();
+    QCOMPARE(seen.size(), 1); // the notice alone: the fallback is no failure
+    QCOMPARE(seen.first().text, restartNotice);
+    QCOMPARE(userFile(), QByteArray("OV_SYSTEM=\"beta\"\nOV_WORKSTATION=\"9\"\n"));
+}
+
+void tst_applyingSettings::bothRefusedAreReported()
+{
+    QVERIFY(Sandbox::writeFile(m_sandbox->machine("/etc/environment.d"), "not a directory"));
+    QVERIFY(Sandbox::writeFile(m_sandbox->userConfig() + QLatin1String("/environment.d"), "not a directory"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_WORKSTATION=4"});
+    m_dialog->system->setText(QStringLiteral("beta"));
+    const auto seen = pressOk();
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen.at(0).title, QStringLiteral("TROX - Error"));
+    QCOMPARE(seen.at(0).icon, int(QMessageBox::Warning));
+    QVERIFY2(seen.at(0).text.contains(QLatin1String("OV_SYSTEM")), qPrintable(seen.at(0).text));
+    QVERIFY(seen.at(0).text.contains(QLatin1String("Not a directory")));
+    QVERIFY(!seen.at(0).text.contains(QLatin1String("xsv.ini")));
+    QCOMPARE(seen.at(1).text, restartNotice);
+    QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
+}
+
+void tst_applyingSettings::missingSystemFailsOnlyItsProfile()
+{
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=gamma", "OV_SERVER_ROOT=/srv/main", "OV_WORKSTATION=4"});
+    QCOMPARE(m_dialog->warning->text(), QStringLiteral("This path does not exist!"));
+    const auto seen = pressOk();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen.first().title, QStringLiteral("TROX - Error"));
+    QVERIFY2(seen.first().text.contains(QLatin1String("gamma/config/system/trox_system.ini")),
+             qPrintable(seen.first().text));
+    QVERIFY(!seen.first().text.contains(QLatin1String("xsv.ini")));
+    QCOMPARE(profile(QStringLiteral("xsv.ini")), QByteArray("[Network]\nWorkstation=4\n"));
+    QCOMPARE(profile(QStringLiteral("taskbase.ini")), QByteArray("[System]\nWorkstation=4\n"));
+    QVERIFY(!QDir(m_root + QLatin1String("/gamma")).exists());
+}
+
+void tst_applyingSettings::okPaintsWaitAndDisablesButtons()
+{
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_WORKSTATION=4"});
+    m_dialog->developer->setChecked(true);
+    QString okText;
+    bool okEnabled = true, cancelEnabled = true;
+    ModalCatcher catcher;
+    catcher.ignore(m_dialog.get());
+    catcher.setResponder([&](QWidget *) {
+        okText = m_dialog->ok->text();
+        okEnabled = m_dialog->ok->isEnabled();
+        cancelEnabled = m_dialog->cancel->isEnabled();
+        return false;
+    });
+    QTest::mouseClick(m_dialog->ok, Qt::LeftButton);
+    QCOMPARE(okText, QStringLiteral("Wait.."));
+    QVERIFY(!okEnabled && !cancelEnabled);
+}
+
+QTEST_MAIN(tst_applyingSettings)
+#include "tst_applyingSettings.moc"
