@@ -92,7 +92,11 @@ void announce(const QList<QPair<QString, QString>> &variables, int timeoutMs)
     static std::atomic<int> serial{0};
     const QString name = QStringLiteral("trox_inst_env-announce-%1").arg(++serial);
     {
-        const QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        // libdbus reads DBUS_SESSION_BUS_ADDRESS once per process; reading it here follows a change.
+        const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        const QDBusConnection bus = address.isEmpty()
+                                        ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)
+                                        : QDBusConnection::connectToBus(address, name);
         if (!bus.isConnected()) {
             qDebug("environment not announced: no session bus (%s)", qPrintable(bus.lastError().message()));
         } else {

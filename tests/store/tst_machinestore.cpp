@@ -1,0 +1,314 @@
+#include "machinestore.h"
+#include "sandbox.h"
+#include "storetesting.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString machineKey = QLatin1String(Registry::machineEnvironmentKey);
+const QString userKey = QLatin1String(Registry::userEnvironmentKey);
+
+QString machineFile(const Sandbox &sandbox)
+{
+    return sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf"));
+}
+
+QString userFile(const QString &configHome)
+{
+    return configHome + QLatin1String("/environment.d/61-trox_inst_env.conf");
+}
+
+int modeOf(const QString &path)
+{
+    struct stat info;
+    return stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+QString openMessage(const QString &subKey, int code)
+{
+    return QStringLiteral("couldn't open registry path 'HKEY_LOCAL_MACHINE\\'%1 error=0x%2")
+        .arg(subKey, QString::number(code, 16).toUpper());
+}
+
+} // namespace
+
+class tst_machinestore : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void machineWideWriteLeavesUserFile();
+    void editsInPlaceKeepingModeAndLink();
+    void keys_data();
+    void keys();
+    void refusedInput_data();
+    void refusedInput();
+    void generatorReadsWhatWasWritten_data();
+    void generatorReadsWhatWasWritten();
+    void unprivilegedWrite_data();
+    void unprivilegedWrite();
+    void describesErrors();
+};
+
+void tst_machinestore::machineWideWriteLeavesUserFile()
+{
+    Sandbox sandbox;
+    const QByteArray userBefore("OV_ROOT=\"/home/me/trox\"\n");
+    QVERIFY(Sandbox::writeFile(userFile(sandbox.userConfig()), userBefore));
+
+    const VariableWrite first =
+        setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/opt/trox"));
+    QCOMPARE(first.where, VariableWrite::MachineWide);
+    QCOMPARE(first.machineError, 0u);
+    QCOMPARE(setEnvironmentVariable(QStringLiteral("OV_WORKSTATION"), QStringLiteral("12")).where,
+             VariableWrite::MachineWide);
+
+    QCOMPARE(Sandbox::readFile(machineFile(sandbox)),
+             QByteArray("OV_ROOT=\"/opt/trox\"\nOV_WORKSTATION=\"12\"\n"));
+    QCOMPARE(modeOf(machineFile(sandbox)), 0644);
+    QCOMPARE(modeOf(QFileInfo(machineFile(sandbox)).absolutePath()), 0755);
+    QCOMPARE(QDir(QFileInfo(machineFile(sandbox)).absolutePath())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("60-trox_inst_env.conf")});
+    QCOMPARE(Sandbox::readFile(userFile(sandbox.userConfig())), userBefore);
+}
+
+void tst_machinestore::editsInPlaceKeepingModeAndLink()
+{
+    Sandbox sandbox;
+    const QString real = sandbox.root() + QLatin1String("/elsewhere/trox.conf");
+    const QByteArray before("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/old\"\nOV_SYSTEM=plant\n");
+    QVERIFY(Sandbox::writeFile(real, before));
+    QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    QVERIFY(QDir().mkpath(QFileInfo(machineFile(sandbox)).absolutePath()));
+    QVERIFY(QFile::link(real, machineFile(sandbox)));
+
+    QCOMPARE(setRegistryValue(Registry::HKEY_LOCAL_MACHINE, machineKey, QStringLiteral("OV_ROOT"),
+                              QStringLiteral("/new")),
+             0u);
+    QVERIFY(QFileInfo(machineFile(sandbox)).isSymLink());
+    QCOMPARE(Sandbox::readFile(real),
+             QByteArray("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/new\"\nOV_SYSTEM=plant\n"));
+    QCOMPARE(modeOf(real), 0640);
+}
+
+void tst_machinestore::keys_data()
+{
+    QTest::addColumn<quint32>("root");
+    QTest::addColumn<QString>("subKey");
+    QTest::addColumn<int>("writes"); // 0 nothing, 1 machine file, 2 per-user file
+    const quint32 machine = Registry::HKEY_LOCAL_MACHINE, user = Registry::HKEY_CURRENT_USER;
+    QTest::newRow("machine") << machine << machineKey << 1;
+    QTest::newRow("machine, other case") << machine << machineKey.toLower() << 1;
+    QTest::newRow("user") << user << userKey << 2;
+    QTest::newRow("user key under machine root") << machine << userKey << 0;
+    QTest::newRow("machine key under user root") << user << machineKey << 0;
+    QTest::newRow("other key") << machine << QStringLiteral("SOFTWARE\\Trox") << 0;
+    QTest::newRow("other root") << quint32(0x80000003u) << userKey << 0;
+}
+
+void tst_machinestore::keys()
+{
+    QFETCH(quint32, root);
+    QFETCH(QString, subKey);
+    QFETCH(int, writes);
+    Sandbox sandbox;
+    if (!writes)
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(openMessage(subKey, ENOENT)));
+    QCOMPARE(setRegistryValue(root, subKey, QStringLiteral("OV_SYSTEM"), QStringLiteral("plant")),
+             writes ? 0u : quint32(ENOENT));
+    QCOMPARE(QFile::exists(machineFile(sandbox)), writes == 1);
+    QCOMPARE(QFile::exists(userFile(sandbox.userConfig())), writes == 2);
+    if (!writes) {
+        QVERIFY(QDir(sandbox.machine(QString())).isEmpty());
+        QVERIFY(!QFile::exists(sandbox.userConfig() + QLatin1String("/environment.d")));
+    }
+}
+
+void tst_machinestore::refusedInput_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("line feed") << "OV_ROOT"
+                               << "/opt\nINJECTED=1";
+    QTest::newRow("carriage return") << "OV_ROOT"
+                                     << "/opt\rX=1";
+    QTest::newRow("nul") << "OV_ROOT" << QStringLiteral("/opt") + QChar(0) + QStringLiteral("x");
+    QTest::newRow("empty name") << ""
+                                << "x";
+    QTest::newRow("leading digit") << "1ROOT"
+                                   << "x";
+    QTest::newRow("dash") << "OV-ROOT"
+                          << "x";
+    QTest::newRow("equals") << "OV=ROOT"
+                            << "x";
+    QTest::newRow("space") << "OV ROOT"
+                           << "x";
+    QTest::newRow("non-ascii") << QStringLiteral("OV_R\u00D6OT") << "x";
+    QTest::newRow("line break in name") << "OV\nROOT"
+                                        << "x";
+}
+
+void tst_machinestore::refusedInput()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    Sandbox sandbox;
+    const QByteArray before("OV_ROOT=\"/opt/trox\"\n");
+    QVERIFY(Sandbox::writeFile(machineFile(sandbox), before));
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write variable ")));
+    const VariableWrite write = setEnvironmentVariable(name, value);
+    QCOMPARE(write.where, VariableWrite::Nowhere);
+    QCOMPARE(write.machineError, ERROR_REFUSED_INPUT);
+    QCOMPARE(write.userError, ERROR_REFUSED_INPUT);
+    QCOMPARE(Sandbox::readFile(machineFile(sandbox)), before);
+    QVERIFY(!QFile::exists(userFile(sandbox.userConfig())));
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write variable ")));
+    QCOMPARE(setRegistryValue(Registry::HKEY_CURRENT_USER, userKey, name, value), ERROR_REFUSED_INPUT);
+    QVERIFY(!QFile::exists(userFile(sandbox.userConfig())));
+}
+
+void tst_machinestore::generatorReadsWhatWasWritten_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("loginRoot"); // OV_ROOT at login, empty for none
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "/opt/trox"
+                           << ""
+                           << "/opt/trox";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
+    QTest::newRow("reference to nothing") << "%OV_ROOT%\\plant"
+                                          << ""
+                                          << "%OV_ROOT%\\plant";
+    QTest::newRow("reference") << "%OV_ROOT%\\plant"
+                               << "/srv/trox"
+                               << "/srv/trox\\plant";
+    QTest::newRow("shell characters") << "a\"b\\c`d$e $$ ${OV_ROOT} $OV_ROOT $(id) 'q' #h ;s"
+                                      << "/srv"
+                                      << "a\"b\\c`d$e $$ ${OV_ROOT} $OV_ROOT $(id) 'q' #h ;s";
+    QTest::newRow("percent signs") << "100% %1 %% %not a name% %OV_ROOT"
+                                   << "/srv"
+                                   << "100% %1 %% %not a name% %OV_ROOT";
+    QTest::newRow("surrounding blanks") << "  spaced \t"
+                                        << ""
+                                        << "  spaced \t";
+    QTest::newRow("trailing backslash") << "\\\\server\\share\\"
+                                        << ""
+                                        << "\\\\server\\share\\";
+    QTest::newRow("non-ascii") << QStringLiteral("/srv/Gr\u00FC\u00DFe") << ""
+                               << QStringLiteral("/srv/Gr\u00FC\u00DFe");
+}
+
+void tst_machinestore::generatorReadsWhatWasWritten()
+{
+    if (!generatorAvailable())
+        QSKIP("systemd's environment generator is not installed");
+    QFETCH(QString, value);
+    QFETCH(QString, loginRoot);
+    QFETCH(QString, expected);
+    Sandbox sandbox;
+    QMap<QString, QString> login;
+    if (!loginRoot.isEmpty())
+        login.insert(QStringLiteral("OV_ROOT"), loginRoot);
+    const QString name = QStringLiteral("TROX_ROUND_TRIP");
+
+    // The generator reads /etc/environment.d itself, never the prefix: the machine file is shown to
+    // it as a per-user file of another configuration directory.
+    QCOMPARE(setRegistryValue(Registry::HKEY_LOCAL_MACHINE, machineKey, name, value), 0u);
+    const QString shown = sandbox.root() + QLatin1String("/shown");
+    QVERIFY(Sandbox::writeFile(shown + QLatin1String("/environment.d/60-trox_inst_env.conf"),
+                               Sandbox::readFile(machineFile(sandbox))));
+    QCOMPARE(QString::fromUtf8(runGenerator(shown, login).value(name.toLatin1(), "<unset>")), expected);
+
+    QCOMPARE(setRegistryValue(Registry::HKEY_CURRENT_USER, userKey, name, value), 0u);
+    QCOMPARE(QString::fromUtf8(runGenerator(sandbox.userConfig(), login).value(name.toLatin1(), "<unset>")),
+             expected);
+}
+
+void tst_machinestore::unprivilegedWrite_data()
+{
+    QTest::addColumn<bool>("userWritable");
+    QTest::newRow("machine refused, user written") << true;
+    QTest::newRow("both refused") << false;
+}
+
+void tst_machinestore::unprivilegedWrite()
+{
+    QFETCH(bool, userWritable);
+    const bool root = geteuid() == 0;
+    if (root && QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("setpriv is needed to write as an unprivileged user");
+    Sandbox sandbox;
+    const QString helper = sandbox.root() + QLatin1String("/storehelper");
+    QVERIFY(QFile::copy(QStringLiteral(STORE_HELPER), helper));
+    const QString configHome = sandbox.root() + QLatin1String("/nobody");
+    QVERIFY(QDir().mkpath(configHome));
+    const auto permissions = [&](int rootMode, int prefixMode, int configMode) {
+        return chmod(QFile::encodeName(sandbox.root()).constData(), mode_t(rootMode)) == 0 &&
+               chmod(QFile::encodeName(sandbox.machine(QString())).constData(), mode_t(prefixMode)) == 0 &&
+               chmod(QFile::encodeName(configHome).constData(), mode_t(configMode)) == 0;
+    };
+    // Root ignores the mode bits; the unprivileged user is kept out of root's directories instead.
+    QVERIFY(permissions(0755, 0555, userWritable ? 0755 : 0555));
+    if (root && userWritable)
+        QCOMPARE(chown(QFile::encodeName(configHome).constData(), 65534, 65534), 0);
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    env.insert(QStringLiteral("HOME"), configHome);
+    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{message}"));
+    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    process.setProcessEnvironment(env);
+    const QStringList write{QStringLiteral("write"), QStringLiteral("OV_ROOT"), QStringLiteral("/home/trox")};
+    if (root)
+        process.start(QStringLiteral("setpriv"),
+                      QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups"), QStringLiteral("--"), helper} +
+                          write);
+    else
+        process.start(helper, write);
+    QVERIFY(process.waitForFinished(20000));
+    const QByteArray errors = process.readAllStandardError();
+    QVERIFY(permissions(0700, 0755, 0755));
+
+    QCOMPARE(process.exitCode(), 0);
+    const QList<QByteArray> lines = errors.trimmed().split('\n');
+    QCOMPARE(lines.value(0), openMessage(machineKey, EACCES).toLatin1());
+    QVERIFY(!QFile::exists(sandbox.machine(QStringLiteral("/etc"))));
+    if (userWritable) {
+        QCOMPARE(process.readAllStandardOutput().trimmed(), QByteArray("2 13 0"));
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(Sandbox::readFile(userFile(configHome)), QByteArray("OV_ROOT=\"/home/trox\"\n"));
+        if (root)
+            QCOMPARE(QFileInfo(userFile(configHome)).ownerId(), 65534u);
+    } else {
+        QCOMPARE(process.readAllStandardOutput().trimmed(), QByteArray("0 13 13"));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.value(1), openMessage(userKey, EACCES).toLatin1());
+        QVERIFY(!QFile::exists(userFile(configHome)));
+    }
+}
+
+void tst_machinestore::describesErrors()
+{
+    QCOMPARE(describeStoreError(EACCES), QStringLiteral("Permission denied"));
+    QVERIFY(describeStoreError(ERROR_REFUSED_INPUT).contains(QLatin1String("line break")));
+    QVERIFY(!describeStoreError(0x80070005u).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_machinestore)
+#include "tst_machinestore.moc"
