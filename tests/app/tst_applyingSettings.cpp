@@ -1,5 +1,6 @@
 #include "modalcatcher.h"
 #include "preferences.h"
+#include "privatebus.h"
 #include "sandbox.h"
 #include "trox_inst_envDialog.h"
 
@@ -41,6 +42,7 @@ private Q_SLOTS:
     void bothRefusedAreReported();
     void missingSystemFailsOnlyItsProfile();
     void okPaintsWaitAndDisablesButtons();
+    void oneAnnouncementWithTheEffectiveValues();
 
 private:
     // Starts the dialog on this environment ("NAME=value"), lets the load run.
@@ -282,6 +284,34 @@ void tst_applyingSettings::okPaintsWaitAndDisablesButtons()
     QTest::mouseClick(m_dialog->ok, Qt::LeftButton);
     QCOMPARE(okText, QStringLiteral("Wait.."));
     QVERIFY(!okEnabled && !cancelEnabled);
+}
+
+void tst_applyingSettings::oneAnnouncementWithTheEffectiveValues()
+{
+    PrivateBus bus(m_sandbox->root() + QLatin1String("/bus"), QStringLiteral(STORE_HELPER));
+    QVERIFY(!bus.address().isEmpty());
+    QVERIFY(bus.startManager(QStringLiteral("systemd")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    // A per-user value from an earlier refused write still wins over the machine-wide one.
+    QVERIFY(
+        Sandbox::writeFile(m_sandbox->userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf"),
+                           "OV_RESERVE_SERVER_ROOT=\"/home/spare\"\n"));
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main",
+           "OV_RESERVE_SERVER_ROOT=/srv/spare", "OV_WORKSTATION=4", "OV_DEVELOPER=false"});
+    m_dialog->root->setText(m_root + QLatin1String("/"));
+    m_dialog->system->setText(QStringLiteral("beta"));
+    m_dialog->server->setText(QStringLiteral("%OV_ROOT%"));
+    m_dialog->reserveserver->setText(QStringLiteral("/srv/other"));
+    m_dialog->workstation->setText(QStringLiteral("5"));
+    m_dialog->developer->setChecked(true);
+    QCOMPARE(pressOk().size(), 1);
+
+    const QByteArray root = m_root.toUtf8() + '/';
+    QCOMPARE(Sandbox::readFile(bus.record()),
+             "OV_ROOT=" + root + "\nOV_SYSTEM=beta\nOV_SERVER_ROOT=" + root +
+                 "\nOV_RESERVE_SERVER_ROOT=/home/spare\nOV_WORKSTATION=5\nOV_DEVELOPER=true\n.\n");
+    QCOMPARE(bus.probe(QStringLiteral("Value"), QStringLiteral("OV_SERVER_ROOT")), QString::fromUtf8(root));
+    bus.probe(QStringLiteral("Quit"));
 }
 
 QTEST_MAIN(tst_applyingSettings)
