@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Ships what was built in build/: validates the desktop entry, AppStream data and manual page, makes
+# the Debian package with cpack, installs it with apt-get, runs the real-window checks and the
+# screenshot script against the installed /usr/bin/trox_inst_env, checks that the Ansible playbook
+# writes the same bytes as the tool, and removes the package again, leaving no file behind.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$top"
+build=${BUILD_DIR:-$top/build}
+[ -f "$build/CPackConfig.cmake" ] || bash scripts/build.sh
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+step() { echo "-- $*"; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+export DEBIAN_FRONTEND=noninteractive
+
+step "desktop entry, AppStream data and manual page"
+desktop-file-validate packaging/trox_inst_env.desktop
+appstreamcli validate --no-net --strict packaging/com.quarnby.trox_inst_env.metainfo.xml
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l packaging/trox_inst_env.1 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "manual page: $warnings"
+
+step "Debian package"
+rm -rf "$build/package"
+cpack --config "$build/CPackConfig.cmake" -B "$build/package" >/dev/null
+deb=$(ls "$build"/package/trox-inst-env_*.deb)
+dpkg-deb --field "$deb" Package Version Section Depends
+for dependency in libqt6widgets6 libqt6core6 libc6; do
+    dpkg-deb --field "$deb" Depends | grep -q "$dependency" || fail "Depends lacks $dependency"
+done
+mapfile -t shipped < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./|/|p' | grep -v '/$')
+printf '  %s\n' "${shipped[@]}"
+
+step "install with apt-get"
+if dpkg-query -W -f='${Status}' trox-inst-env 2>/dev/null | grep -q 'install ok installed'; then
+    $sudo apt-get remove -y -qq trox-inst-env >/dev/null
+fi
+# Whatever fails below, the machine is left without the package.
+trap '$sudo apt-get remove -y -qq trox-inst-env >/dev/null 2>&1 || true' EXIT
+$sudo apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
+[ "$(command -v trox_inst_env)" = /usr/bin/trox_inst_env ] || fail "trox_inst_env is not /usr/bin/trox_inst_env"
+desktop-file-validate /usr/share/applications/trox_inst_env.desktop
+appstreamcli validate --no-net --strict /usr/share/metainfo/com.quarnby.trox_inst_env.metainfo.xml
+man -w trox_inst_env >/dev/null || fail "man trox_inst_env finds no page"
+
+step "real-window checks against the installed binary"
+xvfb-run -a -s "-screen 0 1280x1024x24" bash tests/e2e/start_and_escape.sh /usr/bin/trox_inst_env
+
+step "screenshot script against the installed binary"
+shots=$(mktemp -d)
+SCREENSHOT_DIR=$shots bash scripts/screenshots.sh /usr/bin/trox_inst_env >/dev/null
+for picture in docs/screenshots/*.png; do
+    fresh="$shots/$(basename "$picture")"
+    [ -f "$fresh" ] || fail "the script no longer makes $(basename "$picture")"
+    # Only a note: a font or style update changes pixels without anything being wrong.
+    if [ "$(compare -metric AE "$picture" "$fresh" null: 2>&1 || true)" != 0 ]; then
+        echo "  note: $picture differs from a fresh rendering; run scripts/screenshots.sh and look at it"
+    fi
+done
+rm -rf "$shots"
+
+step "Ansible playbook writes what the tool writes"
+ansible-playbook --syntax-check -i localhost, packaging/ansible/linux.yml >/dev/null
+# The Windows play needs the ansible.windows collection and a Windows host; neither is here.
+python3 -c 'import sys, yaml; yaml.safe_load(open(sys.argv[1]))' packaging/ansible/windows.yml
+[ -x "$build/packaging/trox_store_write" ] || cmake --build "$build" --target trox_store_write
+bash packaging/ansible/test_byte_identity.sh "$build/packaging/trox_store_write"
+
+step "remove"
+trap - EXIT
+$sudo apt-get remove -y -qq trox-inst-env >/dev/null
+! dpkg-query -W -f='${Status}' trox-inst-env 2>/dev/null | grep -q 'ok installed' || fail "still installed"
+for path in "${shipped[@]}"; do
+    [ ! -e "$path" ] || fail "$path is left after removal"
+done
+echo "package: installed, checked and removed cleanly"
