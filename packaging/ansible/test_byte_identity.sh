@@ -112,5 +112,5 @@ reset_values
 number=''
 run_case empty-workstation-number existing_files
 
-echo "byte identity: $passed passed, $failed failed"
+echo "byte-identity: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
