@@ -119,6 +119,8 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     textLabel1_4->setAutoFillBackground(true);
     textLabel1_4->setFrameShape(QFrame::Panel);
     textLabel1_4->setFrameShadow(QFrame::Sunken);
+    // Rich text wraps in the dialog's width rather than widening it.
+    textLabel1_4->setWordWrap(true);
     trox_inst_envDialogBaseLayout->addWidget(textLabel1_4);
 
     groupBox5 = groupBox(this, "groupBox5");
@@ -165,6 +167,7 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     groupBox4_2Layout->addLayout(layout4);
     textLabel1_3 = new QLabel(groupBox4_2);
     textLabel1_3->setObjectName(QStringLiteral("textLabel1_3"));
+    textLabel1_3->setWordWrap(true);
     groupBox4_2Layout->addWidget(textLabel1_3);
     trox_inst_envDialogBaseLayout->addWidget(groupBox4_2);
 
@@ -185,7 +188,8 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     trox_inst_envDialogBaseLayout->addLayout(layout1);
 
     languageChange();
-    resize(QSize(531, 658).expandedTo(minimumSizeHint()));
+    // Taller where the wrapped notes need it, so that no line of them is cut off.
+    resize(QSize(531, qMax(658, heightForWidth(531))).expandedTo(minimumSizeHint()));
 
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

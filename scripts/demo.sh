@@ -20,7 +20,7 @@ unset XDG_CONFIG_DIRS
 export OV_ROOT="$scratch/systems" OV_SYSTEM=plant_a OV_SERVER_ROOT=/srv/trox-master \
     OV_RESERVE_SERVER_ROOT=/srv/trox-reserve OV_WORKSTATION=12 OV_DEVELOPER=false
 
-snapshot() { (cd "$scratch" && find . -type f ! -name '*.lock' ! -name 'before.txt' -print0 | sort -z | xargs -0 md5sum); }
+snapshot() { (cd "$scratch" && find . -type f ! -name '*.lock' ! -name 'before.txt' ! -name '*.png' -print0 | sort -z | xargs -0 md5sum); }
 snapshot > "$scratch/before.txt"
 
 echo "Demo: OV_ROOT=$OV_ROOT OV_SYSTEM=$OV_SYSTEM; scratch folder $scratch"
