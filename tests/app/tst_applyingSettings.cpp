@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -43,6 +44,7 @@ private Q_SLOTS:
     void missingSystemFailsOnlyItsProfile();
     void okPaintsWaitAndDisablesButtons();
     void oneAnnouncementWithTheEffectiveValues();
+    void unansweredAnnouncementKeepsTheDialogPainting();
 
 private:
     // Starts the dialog on this environment ("NAME=value"), lets the load run.
@@ -312,6 +314,31 @@ void tst_applyingSettings::oneAnnouncementWithTheEffectiveValues()
                  "\nOV_RESERVE_SERVER_ROOT=/home/spare\nOV_WORKSTATION=5\nOV_DEVELOPER=true\n.\n");
     QCOMPARE(bus.probe(QStringLiteral("Value"), QStringLiteral("OV_SERVER_ROOT")), QString::fromUtf8(root));
     bus.probe(QStringLiteral("Quit"));
+}
+
+void tst_applyingSettings::unansweredAnnouncementKeepsTheDialogPainting()
+{
+    PrivateBus bus(m_sandbox->root() + QLatin1String("/bus"), QStringLiteral(STORE_HELPER));
+    QVERIFY(bus.startManager(QStringLiteral("silent")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_WORKSTATION=4"});
+    m_dialog->developer->setChecked(true);
+
+    // While the manager keeps Ok waiting, the dialog's event loop must still run: repaints and
+    // timers are served, and the button says what is going on.
+    int ticksWhileWaiting = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        const QWidget *modal = QApplication::activeModalWidget();
+        if (m_dialog->ok->text() == QLatin1String("Wait..") && !(modal && modal->inherits("QMessageBox")))
+            ++ticksWhileWaiting;
+    });
+    ticker.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(pressOk().size(), 1);
+    QVERIFY2(clock.elapsed() < 10000, "Ok waited too long for an unanswered announcement");
+    QVERIFY2(ticksWhileWaiting >= 5, qPrintable(QString::number(ticksWhileWaiting)));
 }
 
 QTEST_MAIN(tst_applyingSettings)
