@@ -1,5 +1,7 @@
 #include "sessionannouncer.h"
 
+#include "busprobe.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
@@ -13,6 +15,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <future>
 
 namespace SessionAnnouncer {
 
@@ -62,6 +65,29 @@ void callBlocking(const QDBusConnection &bus, const QList<QDBusMessage> &calls, 
     }
 }
 
+// The probe runs beside the event loop so that a dialog keeps painting while a bus is slow to answer.
+QString probe(const QString &addresses, int timeoutMs, bool onEventLoopThread, QString *why)
+{
+    if (!onEventLoopThread)
+        return BusProbe::firstAnswering(addresses, timeoutMs, why);
+    auto result = std::async(std::launch::async, [=] {
+        QString reason;
+        const QString address = BusProbe::firstAnswering(addresses, timeoutMs, &reason);
+        return std::make_pair(address, reason);
+    });
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (result.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const auto [address, reason] = result.get();
+    *why = reason;
+    return address;
+}
+
 } // namespace
 
 void announce(const QList<QPair<QString, QString>> &variables, int timeoutMs)
@@ -87,25 +113,27 @@ void announce(const QList<QPair<QString, QString>> &variables, int timeoutMs)
     toManager.setAutoStartService(false);
     const QList<QDBusMessage> calls{toBus, toManager};
 
+    const QCoreApplication *application = QCoreApplication::instance();
+    const bool onEventLoopThread = application && application->thread() == QThread::currentThread();
+    QString why;
+    const QString address = probe(BusProbe::sessionAddress(), timeoutMs, onEventLoopThread, &why);
+    if (address.isEmpty()) {
+        qDebug("environment not announced: no session bus (%s)", qPrintable(why));
+        return;
+    }
+
     // A private connection: the shared session connection would keep whichever bus was current the
     // first time it was used.
     static std::atomic<int> serial{0};
     const QString name = QStringLiteral("trox_inst_env-announce-%1").arg(++serial);
     {
-        // libdbus reads DBUS_SESSION_BUS_ADDRESS once per process; reading it here follows a change.
-        const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-        const QDBusConnection bus = address.isEmpty()
-                                        ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)
-                                        : QDBusConnection::connectToBus(address, name);
-        if (!bus.isConnected()) {
+        const QDBusConnection bus = QDBusConnection::connectToBus(address, name);
+        if (!bus.isConnected())
             qDebug("environment not announced: no session bus (%s)", qPrintable(bus.lastError().message()));
-        } else {
-            const QCoreApplication *application = QCoreApplication::instance();
-            if (application && application->thread() == QThread::currentThread())
-                callWithinEventLoop(bus, calls, timeoutMs);
-            else
-                callBlocking(bus, calls, timeoutMs);
-        }
+        else if (onEventLoopThread)
+            callWithinEventLoop(bus, calls, timeoutMs);
+        else
+            callBlocking(bus, calls, timeoutMs);
     }
     QDBusConnection::disconnectFromBus(name);
 }
