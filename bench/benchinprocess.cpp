@@ -1,0 +1,427 @@
+// In-process figures, each measured beside its floor in the same run (repetitions interleaved by
+// the script): one Ok of the main dialog against plainly replacing the files it writes, listing the
+// systems of a root against find(1), and loading a workstation list against a bare DOM parse.
+#include "benchtree.h"
+#include "browseWorkstations.h"
+#include "set_system.h"
+#include "trox_inst_envDialog.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QChildEvent>
+#include <QDir>
+#include <QDomDocument>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Enough iterations per repetition that a small size is not all timer noise.
+int iterationsFor(int size)
+{
+    return qMax(1, 20000 / size);
+}
+
+// --- apply -----------------------------------------------------------------------------------
+
+// A scratch machine for the main dialog: machine files under a prefix, a home of its own, a bus
+// address that leads nowhere, and the six values the load reads.
+class ApplySandbox
+{
+public:
+    explicit ApplySandbox(const QString &base)
+        : m_base(base)
+    {
+        QDir dir;
+        dir.mkpath(m_base + QLatin1String("/prefix"));
+        dir.mkpath(m_base + QLatin1String("/home/.config"));
+        dir.mkpath(m_base + QLatin1String("/systems/alpha/config/system"));
+        dir.mkpath(newRoot() + QLatin1String("/beta/config/system"));
+        qputenv("TROX_INST_ENV_PREFIX", QFile::encodeName(m_base + QLatin1String("/prefix")));
+        qputenv("HOME", QFile::encodeName(m_base + QLatin1String("/home")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_base + QLatin1String("/home/.config")));
+        qunsetenv("XDG_CONFIG_DIRS");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_base) + "/no-bus");
+        qputenv("OV_ROOT", QFile::encodeName(loadedRoot()));
+        qputenv("OV_SYSTEM", "alpha");
+        qputenv("OV_SERVER_ROOT", "/srv/trox/systems");
+        qputenv("OV_RESERVE_SERVER_ROOT", "/srv/trox-reserve/systems");
+        qputenv("OV_WORKSTATION", "12");
+        qputenv("OV_DEVELOPER", "false");
+    }
+
+    QString loadedRoot() const { return m_base + QLatin1String("/systems"); }
+    QString newRoot() const { return m_base + QLatin1String("/systems-new"); }
+
+    // Every file one Ok leaves behind: machine and user files, and the system's profile file.
+    QList<BenchTree::FileImage> writtenFiles() const
+    {
+        QList<BenchTree::FileImage> files = BenchTree::filesBelow(m_base + QLatin1String("/prefix"));
+        files += BenchTree::filesBelow(m_base + QLatin1String("/home"));
+        files += BenchTree::filesBelow(newRoot());
+        return files;
+    }
+
+private:
+    QString m_base;
+};
+
+struct ApplyOutcome
+{
+    double seconds = 0;       // the whole accept()
+    double noticeSeconds = 0; // of which the restart notice: built, shown, answered, gone
+    bool accepted = false;
+    int notices = 0;    // restart notices answered
+    int otherBoxes = 0; // any other message box: a failed write
+};
+
+// Notes when the first widget is given to the dialog as a child during Ok: that is the restart
+// notice being built, since Ok creates no other widget when every write succeeds.
+class NoticeWatch : public QObject
+{
+public:
+    explicit NoticeWatch(QWidget *dialog) { dialog->installEventFilter(this); }
+
+    bool started = false;
+    Clock::time_point start;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!started && event->type() == QEvent::ChildAdded &&
+            static_cast<QChildEvent *>(event)->child()->isWidgetType()) {
+            started = true;
+            start = Clock::now();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// One Ok with all six values changed, as an operator would give it: the dialog shown, loaded and
+// painted, the labels edited and repainted, then accept() with the restart notice answered as soon
+// as it is on screen.
+// Two names for the same call, so that a profiler can collect the measured Oks apart from the
+// first one: valgrind --tool=callgrind --toggle-collect='*measuredAccept*'.
+[[gnu::noinline]] void measuredAccept(QDialog &dialog)
+{
+    dialog.accept();
+}
+
+[[gnu::noinline]] void firstAccept(QDialog &dialog)
+{
+    dialog.accept();
+}
+
+ApplyOutcome applyOnce(const ApplySandbox &sandbox, bool measured = true)
+{
+    ApplyOutcome outcome;
+    trox_inst_envDialog dialog(nullptr, nullptr, true);
+    dialog.show();
+    QElapsedTimer waited;
+    waited.start();
+    while (dialog.root->text() != sandbox.loadedRoot() && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (dialog.root->text() != sandbox.loadedRoot())
+        return outcome;
+
+    dialog.root->setText(sandbox.newRoot());
+    dialog.system->setText(QStringLiteral("beta"));
+    dialog.server->setText(QStringLiteral("/srv/trox-b/systems"));
+    dialog.reserveserver->setText(QStringLiteral("/srv/trox-b-reserve/systems"));
+    dialog.workstation->setText(QStringLiteral("34"));
+    dialog.developer->setChecked(true);
+    // The edits happened in editors long before Ok: their repaint is not part of it.
+    QCoreApplication::processEvents();
+
+    NoticeWatch notice(&dialog);
+    Clock::time_point noticeGone;
+    QTimer answerer;
+    answerer.setInterval(0);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (box->windowTitle() == QLatin1String("Information"))
+            ++outcome.notices;
+        else
+            ++outcome.otherBoxes;
+        box->done(QMessageBox::Ok);
+        noticeGone = Clock::now();
+    });
+    answerer.start();
+
+    const Clock::time_point start = Clock::now();
+    if (measured)
+        measuredAccept(dialog);
+    else
+        firstAccept(dialog);
+    outcome.seconds = secondsSince(start);
+    answerer.stop();
+    if (notice.started)
+        outcome.noticeSeconds = std::chrono::duration<double>(noticeGone - notice.start).count();
+    outcome.accepted = dialog.result() == QDialog::Accepted;
+    return outcome;
+}
+
+// The figure is Ok without the restart notice, whose time is the toolkit building a rich-text box
+// and the operator reading it; the notice's own time is kept beside it as a counter.
+void benchApply(benchmark::State &state, const ApplySandbox *sandbox)
+{
+    double noticeSeconds = 0;
+    for (auto _ : state) {
+        const ApplyOutcome outcome = applyOnce(*sandbox);
+        if (!outcome.accepted || outcome.notices != 1 || outcome.otherBoxes != 0) {
+            state.SkipWithError("Ok did not write everything and close with one restart notice");
+            break;
+        }
+        state.SetIterationTime(outcome.seconds - outcome.noticeSeconds);
+        noticeSeconds += outcome.noticeSeconds;
+    }
+    state.counters["notice_ms"] = benchmark::Counter(noticeSeconds * 1e3, benchmark::Counter::kAvgIterations);
+}
+
+void benchApplyFloor(benchmark::State &state, const QList<BenchTree::FileImage> *files)
+{
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        bool ok = true;
+        for (const BenchTree::FileImage &file : *files)
+            ok = BenchTree::replaceDurably(file) && ok;
+        const double seconds = secondsSince(start);
+        if (!ok) {
+            state.SkipWithError("could not replace the files");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.counters["files"] = double(files->size());
+}
+
+// --- systems ---------------------------------------------------------------------------------
+
+void benchListSystems(benchmark::State &state, const QString &root, int size)
+{
+    for (auto _ : state) {
+        set_system chooser;
+        const Clock::time_point start = Clock::now();
+        chooser.listSystems(root);
+        const double seconds = secondsSince(start);
+        if (chooser.available->count() != size / 2) {
+            state.SkipWithError("listSystems found the wrong number of systems");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.counters["entries"] = size;
+}
+
+// Runs a command with its output discarded and returns its wall time, or a negative number when it
+// did not run or failed.
+double runProcess(const QList<QByteArray> &arguments)
+{
+    std::vector<char *> argv;
+    for (const QByteArray &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const Clock::time_point start = Clock::now();
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    const double seconds = secondsSince(start);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+}
+
+void benchListSystemsFloor(benchmark::State &state, const QString &root, int size)
+{
+    const QList<QByteArray> command{
+        "find", QFile::encodeName(root), "-mindepth", "2", "-maxdepth", "2", "-name", "config", "-type", "d"};
+    for (auto _ : state) {
+        const double seconds = runProcess(command);
+        if (seconds < 0) {
+            state.SkipWithError("find failed");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.counters["entries"] = size;
+}
+
+// --- workstations ----------------------------------------------------------------------------
+
+void benchLoadWorkstations(benchmark::State &state, const QString &system, int size)
+{
+    for (auto _ : state) {
+        browseWorkstations browser;
+        const Clock::time_point start = Clock::now();
+        browser.loadWorkstations(system);
+        const double seconds = secondsSince(start);
+        if (browser.workstations->count() != size) {
+            state.SkipWithError("loadWorkstations listed the wrong number of workstations");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.counters["entries"] = size;
+}
+
+void benchLoadWorkstationsFloor(benchmark::State &state, const QString &system, int size)
+{
+    const QString path = system + QLatin1String("/config/workstations.xml");
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        bool parsed = false;
+        {
+            // The document is released inside the timing, as loadWorkstations releases its own.
+            QFile file(path);
+            QDomDocument document;
+            parsed = file.open(QIODevice::ReadOnly) && document.setContent(&file, false);
+            benchmark::DoNotOptimize(document);
+        }
+        const double seconds = secondsSince(start);
+        if (!parsed) {
+            state.SkipWithError("the workstation list did not parse");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.counters["entries"] = size;
+}
+
+// --- set-up ----------------------------------------------------------------------------------
+
+struct Options
+{
+    QString workDirectory;
+    QList<int> sizes{1000, 10000, 100000};
+    bool smoke = false;
+};
+
+// Takes this program's own options out of argv, leaving Google Benchmark's.
+Options takeOptions(int &argc, char **argv)
+{
+    Options options;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument.startsWith("--workdir=")) {
+            options.workDirectory = QFile::decodeName(argument.mid(10));
+        } else if (argument.startsWith("--sizes=")) {
+            options.sizes.clear();
+            for (const QByteArray &size : argument.mid(8).split(','))
+                options.sizes.append(size.toInt());
+        } else if (argument == "--smoke") {
+            options.smoke = true;
+            options.sizes = {100};
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return options;
+}
+
+template <typename Function, typename... Arguments>
+void add(const std::string &name, int iterations, Function function, Arguments... arguments)
+{
+    benchmark::RegisterBenchmark(name.c_str(), function, arguments...)
+        ->Iterations(iterations)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Options options = takeOptions(argc, argv);
+
+    std::unique_ptr<QTemporaryDir> ownDirectory;
+    if (options.workDirectory.isEmpty()) {
+        ownDirectory = std::make_unique<QTemporaryDir>();
+        options.workDirectory = ownDirectory->path();
+    }
+
+    // The sandbox's variables must be in place before the application reads its environment.
+    const ApplySandbox sandbox(options.workDirectory + QLatin1String("/apply"));
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+
+    // A first Ok outside the figures: it creates the files the floor then replaces, and pays the
+    // once-per-process costs (fonts, styles, icons) that every later Ok of the run is spared.
+    const ApplyOutcome first = applyOnce(sandbox, false);
+    if (!first.accepted || first.notices != 1 || first.otherBoxes != 0) {
+        std::fprintf(stderr,
+                     "the first Ok did not write everything (accepted %d, notices %d, other boxes %d)\n",
+                     int(first.accepted), first.notices, first.otherBoxes);
+        return 1;
+    }
+    const QList<BenchTree::FileImage> written = sandbox.writtenFiles();
+    std::fprintf(stderr, "Ok writes %d files:", int(written.size()));
+    for (const BenchTree::FileImage &file : written)
+        std::fprintf(stderr, " %s", qPrintable(QDir(options.workDirectory).relativeFilePath(file.path)));
+    std::fprintf(stderr, "\n");
+
+    const int applyIterations = options.smoke ? 1 : 3;
+    add("P2_apply", applyIterations, benchApply, &sandbox);
+    add("P2_floor", applyIterations, benchApplyFloor, &written);
+
+    for (const int size : std::as_const(options.sizes)) {
+        std::fprintf(stderr, "generating %d systems and %d workstations...\n", size, size);
+        const QString root = BenchTree::makeSystemsRoot(options.workDirectory, size);
+        const QString system = BenchTree::makeWorkstationList(options.workDirectory, size);
+        if (root.isEmpty() || system.isEmpty()) {
+            std::fprintf(stderr, "could not generate the inputs in %s\n", qPrintable(options.workDirectory));
+            return 1;
+        }
+        const int iterations = options.smoke ? 1 : iterationsFor(size);
+        const std::string suffix = '_' + std::to_string(size);
+        add("P3_subject" + suffix, iterations, benchListSystems, root, size);
+        add("P3_floor" + suffix, iterations, benchListSystemsFloor, root, size);
+        add("P4_subject" + suffix, iterations, benchLoadWorkstations, system, size);
+        add("P4_floor" + suffix, iterations, benchLoadWorkstationsFloor, system, size);
+    }
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
