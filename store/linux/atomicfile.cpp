@@ -199,8 +199,11 @@ Result edit(const QString &path, Directories directories,
         return {errno, Step::Open};
     }
 
+    const QByteArray changed = change(contents);
+    if (changed.isNull())
+        return {EBADMSG, Step::Write};
     const mode_t mode = existed ? (previous.st_mode & 07777) : 0644;
-    if (const int error = temporary.commit(change(contents), mode, existed ? &previous : nullptr, target))
+    if (const int error = temporary.commit(changed, mode, existed ? &previous : nullptr, target))
         return {error, Step::Write};
     syncDirectory(directory);
     return {};

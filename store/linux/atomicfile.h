@@ -26,6 +26,8 @@ struct Result
 
 enum class Directories { MustExist, Create };
 
+// A change that returns a null array leaves the file as it is and fails the write with EBADMSG.
+
 Result edit(const QString &path, Directories directories,
             const std::function<QByteArray(const QByteArray &)> &change);
 

@@ -43,19 +43,22 @@ bool isValidName(const QByteArray &name)
     return true;
 }
 
-QList<Assignment> parse(const QByteArray &contents)
+namespace {
+
+enum State {
+    PreKey,
+    Key,
+    PreValue,
+    Value,
+    ValueEscape,
+    SingleQuoted,
+    DoubleQuoted,
+    DoubleQuotedEscape,
+    Comment
+};
+
+QList<Assignment> parse(const QByteArray &contents, State *finalState)
 {
-    enum State {
-        PreKey,
-        Key,
-        PreValue,
-        Value,
-        ValueEscape,
-        SingleQuoted,
-        DoubleQuoted,
-        DoubleQuotedEscape,
-        Comment
-    };
     QList<Assignment> result;
     State state = PreKey;
     Assignment current;
@@ -181,9 +184,18 @@ QList<Assignment> parse(const QByteArray &contents)
             break;
         }
     }
+    if (finalState)
+        *finalState = state;
     if (state != PreKey && state != Key && state != Comment)
         finish(contents.size());
     return result;
+}
+
+} // namespace
+
+QList<Assignment> parse(const QByteArray &contents)
+{
+    return parse(contents, nullptr);
 }
 
 QByteArray assignmentLine(const QByteArray &name, const QByteArray &value)
@@ -246,6 +258,11 @@ QByteArray setVariable(const QByteArray &contents, const QByteArray &name, const
     result = contents;
     if (!result.isEmpty() && !isNewline(result.back()))
         result += lineBreak;
+    // An unclosed quote or a continued line would make the appended line part of the last value.
+    State end = PreKey;
+    parse(result, &end);
+    if (end != PreKey)
+        return QByteArray();
     return result + line + lineBreak;
 }
 

@@ -30,7 +30,8 @@ bool isValidName(const QByteArray &name);
 QByteArray assignmentLine(const QByteArray &name, const QByteArray &value);
 
 // Every assignment of the variable replaced by assignmentLine(), or that line appended; all other
-// bytes kept.
+// bytes kept. A null array when the line would have to be appended to a file that ends inside an
+// unfinished value (an open quote, a trailing backslash): the login would read it as part of that value.
 QByteArray setVariable(const QByteArray &contents, const QByteArray &name, const QByteArray &value);
 
 // The value of a variable, or nothing when it is not set.

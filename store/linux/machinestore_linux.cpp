@@ -211,6 +211,10 @@ QString describeStoreError(quint32 code)
         return QStringLiteral(
             "refused before anything was written: a variable name must be letters, digits and "
             "underscores, and no text may contain a line break or a NUL character");
+    if (code == EBADMSG)
+        return QStringLiteral(
+            "the file ends inside an unfinished quoted value or continued line; it was left "
+            "as it is");
     if (code == EBUSY)
         return QStringLiteral("another program is changing the same file");
     if (code <= quint32(INT_MAX))

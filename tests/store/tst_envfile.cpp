@@ -44,6 +44,11 @@ void tst_envfile::setVariable_data()
         << QByteArray("B=2\r\n") << QByteArray("x") << QByteArray("B=2\r\nOV_ROOT=\"x\"\r\n");
     QTest::newRow("appended after open comment")
         << QByteArray("# no line break") << QByteArray("x") << QByteArray("# no line break\nOV_ROOT=\"x\"\n");
+    // Appending would continue the unfinished value: nothing is written (a null result).
+    for (const char *open : {"A=\"open\n", "A='open", "A=\"x\\", "A=x\\", "A=x\\\n"})
+        QTest::newRow(open) << QByteArray(open) << QByteArray("x") << QByteArray();
+    QTest::newRow("unfinished value, name present")
+        << QByteArray("OV_ROOT=1\nA=\"open") << QByteArray("x") << QByteArray("OV_ROOT=\"x\"\nA=\"open");
     QTest::newRow("last line without break")
         << QByteArray("A=1\nOV_ROOT=old") << QByteArray("x") << QByteArray("A=1\nOV_ROOT=\"x\"");
 }
@@ -53,7 +58,9 @@ void tst_envfile::setVariable()
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, value);
     QFETCH(QByteArray, after);
-    QCOMPARE(EnvFile::setVariable(before, "OV_ROOT", value), after);
+    const QByteArray result = EnvFile::setVariable(before, "OV_ROOT", value);
+    QCOMPARE(result, after);
+    QCOMPARE(result.isNull(), after.isNull());
 }
 
 void tst_envfile::readsLikeTheGenerator_data()
