@@ -1,72 +1,33 @@
 #include "set_serverBase.h"
 
+#include "FormLayout.h"
+
 #include <QColor>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPalette>
 #include <QPushButton>
-#include <QSpacerItem>
-#include <QVBoxLayout>
 
 set_serverBase::set_serverBase(QWidget *parent, Qt::WindowFlags flags)
     : QDialog(parent, flags)
 {
     setObjectName(QStringLiteral("set_serverBase"));
-    setSizeGripEnabled(true);
+    set_serverBaseLayout = FormLayout::column(this, "set_serverBaseLayout");
 
-    set_serverBaseLayout = new QVBoxLayout(this);
-    set_serverBaseLayout->setObjectName(QStringLiteral("set_serverBaseLayout"));
-    set_serverBaseLayout->setContentsMargins(11, 11, 11, 11);
-    set_serverBaseLayout->setSpacing(6);
-
-    textLabel1 = new QLabel(this);
-    textLabel1->setObjectName(QStringLiteral("textLabel1"));
-    set_serverBaseLayout->addWidget(textLabel1);
-
-    server = new QLineEdit(this);
-    server->setObjectName(QStringLiteral("server"));
-    set_serverBaseLayout->addWidget(server);
-
-    validvalue = new QLabel(this);
-    validvalue->setObjectName(QStringLiteral("validvalue"));
+    textLabel1 = FormLayout::add<QLabel>(this, set_serverBaseLayout, "textLabel1");
+    server = FormLayout::add<QLineEdit>(this, set_serverBaseLayout, "server");
+    validvalue = FormLayout::add<QLabel>(this, set_serverBaseLayout, "validvalue");
     QPalette red = validvalue->palette();
     red.setColor(QPalette::WindowText, QColor(255, 0, 0));
     validvalue->setPalette(red);
-    set_serverBaseLayout->addWidget(validvalue);
-
-    textLabel1_2 = new QLabel(this);
-    textLabel1_2->setObjectName(QStringLiteral("textLabel1_2"));
-    set_serverBaseLayout->addWidget(textLabel1_2);
-
-    previous = new QListWidget(this);
-    previous->setObjectName(QStringLiteral("previous"));
-    set_serverBaseLayout->addWidget(previous);
-
-    Layout1 = new QHBoxLayout;
-    Layout1->setObjectName(QStringLiteral("Layout1"));
-    Layout1->setContentsMargins(0, 0, 0, 0);
-    Layout1->setSpacing(6);
-    Layout1->addItem(new QSpacerItem(20, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-
-    buttonOk = new QPushButton(this);
-    buttonOk->setObjectName(QStringLiteral("buttonOk"));
-    buttonOk->setAutoDefault(true);
-    buttonOk->setDefault(true);
-    Layout1->addWidget(buttonOk);
-
-    buttonCancel = new QPushButton(this);
-    buttonCancel->setObjectName(QStringLiteral("buttonCancel"));
-    buttonCancel->setAutoDefault(true);
-    Layout1->addWidget(buttonCancel);
-    set_serverBaseLayout->addLayout(Layout1);
+    textLabel1_2 = FormLayout::add<QLabel>(this, set_serverBaseLayout, "textLabel1_2");
+    previous = FormLayout::add<QListWidget>(this, set_serverBaseLayout, "previous");
+    std::tie(Layout1, buttonOk, buttonCancel) =
+        FormLayout::addButtonRow(this, set_serverBaseLayout, "Layout1", "buttonOk", "buttonCancel");
 
     languageChange();
     resize(QSize(442, 273).expandedTo(minimumSizeHint()));
-
-    connect(buttonOk, &QPushButton::clicked, this, &set_serverBase::accept);
-    connect(buttonCancel, &QPushButton::clicked, this, &set_serverBase::reject);
 }
 
 set_serverBase::~set_serverBase() = default;

@@ -1,4 +1,5 @@
 #include "browseWorkstations.h"
+#include "editortesting.h"
 
 #include <QApplication>
 #include <QDir>
@@ -8,44 +9,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-
-#include <functional>
-
-namespace {
-
-QStringList listed(const QListWidget *list)
-{
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts.append(list->item(row)->text());
-    return texts;
-}
-
-void clickItem(QListWidget *list, int row)
-{
-    const QRect rect = list->visualItemRect(list->item(row));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-}
-
-bool writeList(const QString &system, const QByteArray &contents)
-{
-    if (!QDir().mkpath(system + QStringLiteral("/config")))
-        return false;
-    QFile file(system + QStringLiteral("/config/workstations.xml"));
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-// Runs the browser as the number editor does; a browser left open is rejected after a while so that
-// a fault fails the test instead of hanging it.
-int run(browseWorkstations &browser, const std::function<void()> &operate)
-{
-    QTimer::singleShot(0, &browser, operate);
-    QTimer::singleShot(5000, &browser, &QDialog::reject);
-    return browser.exec();
-}
-
-} // namespace
 
 // Reads workstation lists written by the test and picks lines as an operator would.
 class tst_browseWorkstations : public QObject
@@ -130,24 +93,19 @@ void tst_browseWorkstations::choose()
     const QString system = dir.path() + QStringLiteral("/SYS");
     QVERIFY(QDir().mkpath(system));
     if (!document.isNull())
-        QVERIFY(writeList(system, document));
+        QVERIFY(writeWorkstationList(system, document));
 
     browseWorkstations browser;
     browser.loadWorkstations(system);
     QCOMPARE(browser.showPath->text(), system);
-    QCOMPARE(listed(browser.workstations), lines);
+    QCOMPARE(entries(browser.workstations), lines);
     QCOMPARE(browser.workstations->currentItem(), nullptr);
 
-    QWidget *modal = nullptr;
-    const int result = run(browser, [&] {
-        modal = QApplication::activeModalWidget();
-        if (pick >= 0) {
-            browser.workstations->scrollToItem(browser.workstations->item(pick));
-            clickItem(browser.workstations, pick);
-        }
+    const int result = runModal(browser, [&] {
+        if (pick >= 0)
+            clickEntry(browser.workstations, pick);
         QTest::mouseClick(browser.buttonOk, Qt::LeftButton);
     });
-    QCOMPARE(modal, &browser);
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(browser.workstationId, id);
 }
@@ -155,7 +113,7 @@ void tst_browseWorkstations::choose()
 void tst_browseWorkstations::unreadableFile()
 {
     const QString system = m_dir.path() + QStringLiteral("/locked");
-    QVERIFY(writeList(system, "<list><ws id=\"1\" name=\"One\"/></list>"));
+    QVERIFY(writeWorkstationList(system, "<list><ws id=\"1\" name=\"One\"/></list>"));
     QFile file(system + QStringLiteral("/config/workstations.xml"));
     QVERIFY(file.setPermissions(QFileDevice::WriteOwner));
     if (file.open(QIODevice::ReadOnly))
@@ -170,15 +128,14 @@ void tst_browseWorkstations::unreadableFile()
 void tst_browseWorkstations::doubleClickDoesNotClose()
 {
     const QString system = m_dir.path() + QStringLiteral("/double");
-    QVERIFY(writeList(system, "<list><ws id=\"1\" name=\"One\"/><ws id=\"2\" name=\"Two\"/></list>"));
+    QVERIFY(
+        writeWorkstationList(system, "<list><ws id=\"1\" name=\"One\"/><ws id=\"2\" name=\"Two\"/></list>"));
     browseWorkstations browser;
     browser.loadWorkstations(system);
 
     bool stillOpen = false;
-    const int result = run(browser, [&] {
-        const QRect rect = browser.workstations->visualItemRect(browser.workstations->item(1));
-        QTest::mouseClick(browser.workstations->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(browser.workstations->viewport(), Qt::LeftButton, {}, rect.center());
+    const int result = runModal(browser, [&] {
+        doubleClickEntry(browser.workstations, 1);
         stillOpen = browser.isVisible();
         QTest::keyClick(browser.workstations, Qt::Key_Return);
     });

@@ -1,8 +1,7 @@
-#include "preferences.h"
+#include "editortesting.h"
 #include "sandbox.h"
 #include "set_root.h"
 
-#include <functional>
 #include <memory>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -12,44 +11,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
 const QString group = QLatin1String(Preferences::recentRootGroup);
-
-// Seeds the list from "key=value" pairs.
-void seed(const QStringList &pairs)
-{
-    const auto store = openPreferences();
-    store->beginGroup(group);
-    for (const QString &pair : pairs) {
-        const qsizetype equals = pair.indexOf(QLatin1Char('='));
-        store->setValue(pair.left(equals), pair.mid(equals + 1));
-    }
-}
-
-// The stored keys as "key=value", in key order.
-QStringList stored()
-{
-    const auto store = openPreferences();
-    store->beginGroup(group);
-    QStringList pairs;
-    for (int i = 0; i < 16; ++i) {
-        const QString key = QString::number(i);
-        if (store->contains(key))
-            pairs << key + QLatin1Char('=') + store->value(key).toString();
-    }
-    return pairs;
-}
-
-QStringList entries(const QListWidget *list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
 
 QStringList numbered(const QString &stem, int count)
 {
@@ -68,28 +33,6 @@ QStringList keyed(const QStringList &values, int first = 0)
     return pairs;
 }
 
-// Runs the dialog modally and performs the steps inside its event loop. The steps must close
-// it; one left open fails the test and is rejected, so a fault cannot hang the run.
-int runModal(QDialog &dialog, const std::function<void()> &steps)
-{
-    QTimer::singleShot(0, &dialog, [&] {
-        steps();
-        if (dialog.isVisible()) {
-            dialog.reject();
-            QFAIL("the dialog was left open");
-        }
-    });
-    return dialog.exec();
-}
-
-// A person's double-click: the first click makes the entry current, the second one opens it.
-void doubleClick(QListWidget *list, int row)
-{
-    const QPoint centre = list->visualItemRect(list->item(row)).center();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
-}
-
 const int windows = PathRules::Windows;
 const int posix = PathRules::Posix;
 
@@ -103,11 +46,8 @@ private Q_SLOTS:
     void cleanup();
     void load_data();
     void load();
-    void cancelCompacts_data();
-    void cancelCompacts();
-    void accept_data();
-    void accept();
-    void fullListGrowsToEleven();
+    void closeSavesList_data();
+    void closeSavesList();
     void keys_data();
     void keys();
     void doubleClickAccepts();
@@ -146,7 +86,7 @@ void tst_set_root::load_data()
     QTest::newRow("gap at 3, empty") << empty << gapShown;
     QTest::newRow("duplicate ignoring case")
         << QStringList{"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"} << QStringList{"C:\\Sys", "D:\\Trox"};
-    QTest::newRow("key 10 not read") << (pairs + QStringList{"10=C:\\extra"}) << values;
+    QTest::newRow("eleventh key not read back") << (pairs + QStringList{"10=C:\\extra"}) << values;
     QTest::newRow("empty store") << QStringList() << QStringList();
 }
 
@@ -154,104 +94,71 @@ void tst_set_root::load()
 {
     QFETCH(QStringList, seeded);
     QFETCH(QStringList, shown);
-    seed(seeded);
+    seedPreferences(group, seeded);
     set_root editor;
     QCOMPARE(entries(editor.previous), shown);
     QVERIFY(editor.path->text().isEmpty());
 }
 
-void tst_set_root::cancelCompacts_data()
-{
-    QTest::addColumn<QStringList>("seeded");
-    QTest::addColumn<QStringList>("saved");
-    QTest::newRow("duplicate overwritten by next value")
-        << QStringList{"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"}
-        << QStringList{"0=C:\\Sys", "1=D:\\Trox", "2=D:\\Trox"};
-    QTest::newRow("duplicate with nothing after")
-        << QStringList{"0=C:\\Sys", "1=c:\\sys"} << QStringList{"0=C:\\Sys", "1=c:\\sys"};
-    QTest::newRow("gap closed") << QStringList{"0=C:\\a", "3=C:\\b"}
-                                << QStringList{"0=C:\\a", "1=C:\\b", "3=C:\\b"};
-}
-
-void tst_set_root::cancelCompacts()
-{
-    QFETCH(QStringList, seeded);
-    QFETCH(QStringList, saved);
-    seed(seeded);
-    {
-        set_root editor;
-        const int result = runModal(editor, [&] {
-            QTest::keyClicks(editor.path, QStringLiteral("E:\\typed"));
-            QTest::mouseClick(editor.cancel, Qt::LeftButton);
-        });
-        QCOMPARE(result, int(QDialog::Rejected));
-        QCOMPARE(stored(), seeded);
-    }
-    QCOMPARE(stored(), saved);
-}
-
-void tst_set_root::accept_data()
+// The list is written when the editor goes, after OK and Cancel alike, and at no other time.
+void tst_set_root::closeSavesList_data()
 {
     QTest::addColumn<int>("convention");
     QTest::addColumn<QStringList>("seeded");
     QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QStringList>("saved");
     QTest::newRow("found entry keeps its spelling")
-        << windows << QStringList{"0=D:\\Other", "1=C:\\Sys"} << "c:\\SYS"
-        << "c:\\SYS" << QStringList{"0=C:\\Sys", "1=D:\\Other"};
+        << windows << QStringList{"0=D:\\Other", "1=C:\\Sys"} << "c:\\SYS" << true << "c:\\SYS"
+        << QStringList{"0=C:\\Sys", "1=D:\\Other"};
     QTest::newRow("forward slashes, trailing separator")
-        << windows << QStringList{"0=C:\\Sys"} << "D:/systems/"
-        << "D:\\systems" << QStringList{"0=D:\\systems", "1=C:\\Sys"};
-    QTest::newRow("drive root") << windows << QStringList() << "C:\\"
-                                << "C:" << QStringList{"0=C:"};
-    QTest::newRow("lone separator accepted as empty") << windows << QStringList{"0=C:\\Sys"} << "\\"
-                                                      << "" << QStringList{"0=C:\\Sys"};
-    QTest::newRow("posix backslashes") << posix << QStringList{"0=/opt/trox"} << "\\srv\\trox\\"
+        << windows << QStringList{"0=C:\\Sys"} << "D:/systems/" << true << "D:\\systems"
+        << QStringList{"0=D:\\systems", "1=C:\\Sys"};
+    QTest::newRow("drive root") << windows << QStringList() << "C:\\" << true << "C:" << QStringList{"0=C:"};
+    QTest::newRow("lone separator accepted as empty")
+        << windows << QStringList{"0=C:\\Sys"} << "\\" << true << "" << QStringList{"0=C:\\Sys"};
+    QTest::newRow("posix backslashes") << posix << QStringList{"0=/opt/trox"} << "\\srv\\trox\\" << true
                                        << "/srv/trox" << QStringList{"0=/srv/trox", "1=/opt/trox"};
     QTest::newRow("posix trailing slashes")
-        << posix << QStringList{"0=/srv/trox", "1=/opt/trox"} << "/opt/trox//"
-        << "/opt/trox" << QStringList{"0=/opt/trox", "1=/srv/trox"};
+        << posix << QStringList{"0=/srv/trox", "1=/opt/trox"} << "/opt/trox//" << true << "/opt/trox"
+        << QStringList{"0=/opt/trox", "1=/srv/trox"};
+    const QStringList full = keyed(numbered(QStringLiteral("D:\\s"), 10));
+    QStringList grown = keyed(numbered(QStringLiteral("D:\\s"), 10), 1);
+    grown.prepend(QStringLiteral("0=D:\\new"));
+    QTest::newRow("full list grows to eleven keys")
+        << windows << full << "D:\\new" << true << "D:\\new" << grown;
+    QTest::newRow("cancel: duplicate overwritten by next value")
+        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"} << "E:/typed" << false << "E:/typed"
+        << QStringList{"0=C:\\Sys", "1=D:\\Trox", "2=D:\\Trox"};
+    QTest::newRow("cancel: duplicate with nothing after")
+        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys"} << "E:/typed" << false << "E:/typed"
+        << QStringList{"0=C:\\Sys", "1=c:\\sys"};
+    QTest::newRow("cancel: gap closed") << windows << QStringList{"0=C:\\a", "3=C:\\b"} << "E:/typed" << false
+                                        << "E:/typed" << QStringList{"0=C:\\a", "1=C:\\b", "3=C:\\b"};
 }
 
-void tst_set_root::accept()
+void tst_set_root::closeSavesList()
 {
     QFETCH(int, convention);
     QFETCH(QStringList, seeded);
     QFETCH(QString, typed);
+    QFETCH(bool, ok);
     QFETCH(QString, result);
     QFETCH(QStringList, saved);
-    seed(seeded);
+    seedPreferences(group, seeded);
     {
         set_root editor;
         editor.setPathRules(PathRules(PathRules::Convention(convention)));
         const int code = runModal(editor, [&] {
             QTest::keyClicks(editor.path, typed);
-            QTest::mouseClick(editor.ok, Qt::LeftButton);
+            QTest::mouseClick(ok ? editor.ok : editor.cancel, Qt::LeftButton);
         });
-        QCOMPARE(code, int(QDialog::Accepted));
+        QCOMPARE(code, int(ok ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(editor.path->text(), result);
+        QCOMPARE(storedPreferences(group), seeded);
     }
-    QCOMPARE(stored(), saved);
-}
-
-void tst_set_root::fullListGrowsToEleven()
-{
-    const QStringList values = numbered(QStringLiteral("D:\\s"), 10);
-    seed(keyed(values));
-    {
-        set_root editor;
-        editor.setPathRules(PathRules(PathRules::Windows));
-        runModal(editor, [&] {
-            QTest::keyClicks(editor.path, QStringLiteral("D:\\new"));
-            QTest::mouseClick(editor.ok, Qt::LeftButton);
-        });
-        QCOMPARE(editor.previous->count(), 11);
-    }
-    QCOMPARE(stored(), QStringList{"0=D:\\new"} + keyed(values, 1));
-
-    set_root next;
-    QCOMPARE(entries(next.previous), QStringList{"D:\\new"} + values.mid(0, 9));
+    QCOMPARE(storedPreferences(group), saved);
 }
 
 void tst_set_root::keys_data()
@@ -289,19 +196,19 @@ void tst_set_root::keys()
 
 void tst_set_root::doubleClickAccepts()
 {
-    seed({"0=C:\\a", "1=D:\\b", "2=E:\\c"});
+    seedPreferences(group, {"0=C:\\a", "1=D:\\b", "2=E:\\c"});
     {
         set_root editor;
         editor.setPathRules(PathRules(PathRules::Windows));
         const int code = runModal(editor, [&] {
             QTest::keyClicks(editor.path, QStringLiteral("F:\\typed"));
-            doubleClick(editor.previous, 2);
+            doubleClickEntry(editor.previous, 2);
         });
         QCOMPARE(code, int(QDialog::Accepted));
         QCOMPARE(editor.path->text(), QStringLiteral("E:\\c"));
         QCOMPARE(entries(editor.previous), (QStringList{"E:\\c", "C:\\a", "D:\\b"}));
     }
-    QCOMPARE(stored(), (QStringList{"0=E:\\c", "1=C:\\a", "2=D:\\b"}));
+    QCOMPARE(storedPreferences(group), (QStringList{"0=E:\\c", "1=C:\\a", "2=D:\\b"}));
 }
 
 void tst_set_root::browse_data()

@@ -1,9 +1,8 @@
-#include "preferences.h"
+#include "editortesting.h"
 #include "sandbox.h"
 #include "set_root.h"
 #include "set_server.h"
 
-#include <functional>
 #include <memory>
 #include <QApplication>
 #include <QLabel>
@@ -11,67 +10,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
 const QString group = QLatin1String(Preferences::recentServerGroup);
 const QString refusal = QStringLiteral("This is not a valid path to a server (see Tooltip)");
-
-// Seeds the list from "key=value" pairs.
-void seed(const QStringList &pairs)
-{
-    const auto store = openPreferences();
-    store->beginGroup(group);
-    for (const QString &pair : pairs) {
-        const qsizetype equals = pair.indexOf(QLatin1Char('='));
-        store->setValue(pair.left(equals), pair.mid(equals + 1));
-    }
-}
-
-// The stored keys as "key=value", in key order.
-QStringList stored()
-{
-    const auto store = openPreferences();
-    store->beginGroup(group);
-    QStringList pairs;
-    for (int i = 0; i < 16; ++i) {
-        const QString key = QString::number(i);
-        if (store->contains(key))
-            pairs << key + QLatin1Char('=') + store->value(key).toString();
-    }
-    return pairs;
-}
-
-QStringList entries(const QListWidget *list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
-// Runs the dialog modally and performs the steps inside its event loop. The steps must close
-// it; one left open fails the test and is rejected, so a fault cannot hang the run.
-int runModal(QDialog &dialog, const std::function<void()> &steps)
-{
-    QTimer::singleShot(0, &dialog, [&] {
-        steps();
-        if (dialog.isVisible()) {
-            dialog.reject();
-            QFAIL("the dialog was left open");
-        }
-    });
-    return dialog.exec();
-}
-
-// A person's double-click: the first click makes the entry current, the second one opens it.
-void doubleClickEntry(QListWidget *list, int row)
-{
-    const QPoint centre = list->visualItemRect(list->item(row)).center();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
-}
 
 // Opens one editor, as the main dialog does for the server or the reserve server, and accepts the path.
 void acceptServer(const QString &path)
@@ -98,8 +41,8 @@ private Q_SLOTS:
     void cleanup();
     void check_data();
     void check();
-    void refusalStaysAfterCorrection();
-    void refusalThenCancelKeepsList();
+    void refusedThenClosed_data();
+    void refusedThenClosed();
     void doubleClick_data();
     void doubleClick();
     void sharedWithReserveServer();
@@ -171,48 +114,53 @@ void tst_set_server::check()
         QCOMPARE(code, int(accepted ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(editor.server->text(), result);
     }
-    QCOMPARE(stored(), accepted ? QStringList{QLatin1String("0=") + result} : QStringList());
+    QCOMPARE(storedPreferences(group), accepted ? QStringList{QLatin1String("0=") + result} : QStringList());
 }
 
-void tst_set_server::refusalStaysAfterCorrection()
+// The message stays once shown, even after a corrected path is accepted; Escape after a refusal
+// still writes the list back compacted.
+void tst_set_server::refusedThenClosed_data()
 {
-    seed({"0=\\\\fileserver\\trox"});
+    QTest::addColumn<QStringList>("seeded");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("corrected");
+    QTest::addColumn<QStringList>("saved");
+    QTest::newRow("corrected, Return")
+        << QStringList{"0=\\\\fileserver\\trox"} << "//fileserver/trox"
+        << "\\\\fileserver\\trox\\" << QStringList{"0=\\\\fileserver\\trox\\", "1=\\\\fileserver\\trox"};
+    QTest::newRow("Escape") << QStringList{"0=\\\\one\\trox", "1=\\\\ONE\\TROX", "2=c:\\mysystem"} << "trox"
+                            << QString()
+                            << QStringList{"0=\\\\one\\trox", "1=c:\\mysystem", "2=c:\\mysystem"};
+}
+
+void tst_set_server::refusedThenClosed()
+{
+    QFETCH(QStringList, seeded);
+    QFETCH(QString, refused);
+    QFETCH(QString, corrected);
+    QFETCH(QStringList, saved);
+    seedPreferences(group, seeded);
     {
         set_server editor;
         editor.setPathRules(PathRules(PathRules::Windows));
         const int code = runModal(editor, [&] {
-            QTest::keyClicks(editor.server, QStringLiteral("//fileserver/trox"));
+            QTest::keyClicks(editor.server, refused);
             QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
             QCOMPARE(editor.validvalue->text(), refusal);
             QCOMPARE(editor.validvalue->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+            if (corrected.isNull()) {
+                QTest::keyClick(editor.server, Qt::Key_Escape);
+                return;
+            }
             editor.server->selectAll();
-            QTest::keyClicks(editor.server, QStringLiteral("\\\\fileserver\\trox\\"));
+            QTest::keyClicks(editor.server, corrected);
             QTest::keyClick(editor.server, Qt::Key_Return);
         });
-        QCOMPARE(code, int(QDialog::Accepted));
+        QCOMPARE(code, int(corrected.isNull() ? QDialog::Rejected : QDialog::Accepted));
         QCOMPARE(editor.validvalue->text(), refusal);
-        QCOMPARE(editor.server->text(), QStringLiteral("\\\\fileserver\\trox\\"));
+        QCOMPARE(editor.server->text(), corrected.isNull() ? refused : corrected);
     }
-    QCOMPARE(stored(), (QStringList{"0=\\\\fileserver\\trox\\", "1=\\\\fileserver\\trox"}));
-}
-
-void tst_set_server::refusalThenCancelKeepsList()
-{
-    const QStringList seeded{"0=\\\\one\\trox", "1=\\\\ONE\\TROX", "2=c:\\mysystem"};
-    seed(seeded);
-    {
-        set_server editor;
-        editor.setPathRules(PathRules(PathRules::Windows));
-        const int code = runModal(editor, [&] {
-            QTest::keyClicks(editor.server, QStringLiteral("trox"));
-            QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-            QCOMPARE(editor.validvalue->text(), refusal);
-            QTest::keyClick(editor.server, Qt::Key_Escape);
-        });
-        QCOMPARE(code, int(QDialog::Rejected));
-        QCOMPARE(entries(editor.previous), (QStringList{"\\\\one\\trox", "c:\\mysystem"}));
-    }
-    QCOMPARE(stored(), (QStringList{"0=\\\\one\\trox", "1=c:\\mysystem", "2=c:\\mysystem"}));
+    QCOMPARE(storedPreferences(group), saved);
 }
 
 // An entry placed in the store by other means still has to pass the check.
@@ -231,7 +179,7 @@ void tst_set_server::doubleClick()
     QFETCH(int, row);
     QFETCH(bool, accepted);
     QFETCH(QStringList, saved);
-    seed({"0=\\\\one\\trox", "1=\\\\two\\trox", "2=trox"});
+    seedPreferences(group, {"0=\\\\one\\trox", "1=\\\\two\\trox", "2=trox"});
     {
         set_server editor;
         editor.setPathRules(PathRules(PathRules::Windows));
@@ -247,7 +195,7 @@ void tst_set_server::doubleClick()
         QCOMPARE(code, int(accepted ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(text, editor.previous->item(accepted ? 0 : row)->text());
     }
-    QCOMPARE(stored(), saved);
+    QCOMPARE(storedPreferences(group), saved);
 }
 
 void tst_set_server::sharedWithReserveServer()

@@ -1,4 +1,5 @@
 #include "browseWorkstations.h"
+#include "editortesting.h"
 #include "set_workstation.h"
 
 #include <QApplication>
@@ -7,60 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-#include <functional>
-
 namespace {
 
-QStringList listed(const QListWidget *list)
-{
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts.append(list->item(row)->text());
-    return texts;
-}
-
-bool writeList(const QString &system, const QByteArray &contents)
-{
-    if (!QDir().mkpath(system + QStringLiteral("/config")))
-        return false;
-    QFile file(system + QStringLiteral("/config/workstations.xml"));
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-// Records every message box that opens while it lives and dismisses it with its OK button.
-class BoxAnswerer : public QObject
-{
-public:
-    BoxAnswerer()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                seen.append(box->windowTitle() + QLatin1Char('|') + box->text());
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        m_timer.start(10);
-    }
-    QStringList seen;
-
-private:
-    QTimer m_timer;
-};
-
-// Runs the editor as the main dialog does; an editor left open is rejected after a while so that a
-// fault fails the test instead of hanging it.
-int run(set_workstation &editor, const std::function<void()> &operate)
-{
-    QTimer::singleShot(0, &editor, operate);
-    QTimer::singleShot(5000, &editor, &QDialog::reject);
-    return editor.exec();
-}
+enum Press { Ok, Enter, Cancel, Escape };
+enum Outcome { Accepted, Refused, ClosedSilently };
 
 // Presses Browse and lets `operate` act on the browser it opens.
 void browseWith(set_workstation &editor, const std::function<void(browseWorkstations &)> &operate)
@@ -105,103 +61,82 @@ void tst_set_workstation::cleanup()
 
 void tst_set_workstation::rangeCheck_data()
 {
-    // How the operator closes the editor after typing: "ok", "enter", "cancel" or "escape".
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("press");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("press");
+    QTest::addColumn<int>("outcome");
 
-    QTest::newRow("lowest") << "1"
-                            << "ok" << true << false;
-    QTest::newRow("highest") << "999"
-                             << "ok" << true << false;
-    QTest::newRow("leading zeros") << "007"
-                                   << "ok" << true << false;
-    QTest::newRow("plus sign") << "+7"
-                               << "ok" << true << false;
-    QTest::newRow("surrounding blanks") << " 7 "
-                                        << "ok" << true << false;
-    QTest::newRow("enter on valid") << "42"
-                                    << "enter" << true << false;
-    QTest::newRow("zero") << "0"
-                          << "ok" << false << true;
-    QTest::newRow("too high") << "1000"
-                              << "ok" << false << true;
-    QTest::newRow("negative") << "-5"
-                              << "ok" << false << true;
-    QTest::newRow("digits then letters") << "12a"
-                                         << "ok" << false << true;
-    QTest::newRow("letters") << "abc"
-                             << "ok" << false << true;
-    QTest::newRow("empty") << ""
-                           << "ok" << false << true;
-    QTest::newRow("two signs") << "++7"
-                               << "ok" << false << true;
-    QTest::newRow("inner blank") << "1 2"
-                                 << "ok" << false << true;
-    QTest::newRow("hexadecimal") << "0x10"
-                                 << "ok" << false << true;
-    QTest::newRow("beyond int, wraps into range") << "4294967297"
-                                                  << "ok" << false << true;
-    QTest::newRow("enter on invalid") << "1000"
-                                      << "enter" << false << true;
-    QTest::newRow("cancel on invalid") << "abc"
-                                       << "cancel" << false << false;
-    QTest::newRow("escape on invalid") << "0"
-                                       << "escape" << false << false;
+    QTest::newRow("lowest") << "1" << int(Ok) << int(Accepted);
+    QTest::newRow("highest") << "999" << int(Ok) << int(Accepted);
+    QTest::newRow("leading zeros") << "007" << int(Ok) << int(Accepted);
+    QTest::newRow("plus sign") << "+7" << int(Ok) << int(Accepted);
+    QTest::newRow("surrounding blanks") << " 7 " << int(Ok) << int(Accepted);
+    QTest::newRow("enter on valid") << "42" << int(Enter) << int(Accepted);
+    QTest::newRow("zero") << "0" << int(Ok) << int(Refused);
+    QTest::newRow("too high") << "1000" << int(Ok) << int(Refused);
+    QTest::newRow("negative") << "-5" << int(Ok) << int(Refused);
+    QTest::newRow("digits then letters") << "12a" << int(Ok) << int(Refused);
+    QTest::newRow("letters") << "abc" << int(Ok) << int(Refused);
+    QTest::newRow("empty") << "" << int(Ok) << int(Refused);
+    QTest::newRow("two signs") << "++7" << int(Ok) << int(Refused);
+    QTest::newRow("inner blank") << "1 2" << int(Ok) << int(Refused);
+    QTest::newRow("hexadecimal") << "0x10" << int(Ok) << int(Refused);
+    QTest::newRow("beyond int, wraps into range") << "4294967297" << int(Ok) << int(Refused);
+    QTest::newRow("enter on invalid") << "1000" << int(Enter) << int(Refused);
+    QTest::newRow("cancel on invalid") << "abc" << int(Cancel) << int(ClosedSilently);
+    QTest::newRow("escape on invalid") << "0" << int(Escape) << int(ClosedSilently);
 }
 
+// The text is handed back exactly as typed; a refused one stays in the open editor.
 void tst_set_workstation::rangeCheck()
 {
     QFETCH(QString, typed);
-    QFETCH(QString, press);
-    QFETCH(bool, accepted);
-    QFETCH(bool, refused);
+    QFETCH(int, press);
+    QFETCH(int, outcome);
 
     set_workstation editor;
-    BoxAnswerer answerer;
+    ModalCatcher catcher;
+    catcher.ignore(&editor);
     bool openAfterBox = false;
-    QString textAfterBox;
-    const int result = run(editor, [&] {
+    const int result = runModal(editor, [&] {
         QTest::keyClicks(editor.workstation, typed);
-        if (press == QLatin1String("ok"))
+        if (press == Ok)
             QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-        else if (press == QLatin1String("enter"))
+        else if (press == Enter)
             QTest::keyClick(editor.workstation, Qt::Key_Return);
-        else if (press == QLatin1String("cancel"))
+        else if (press == Cancel)
             QTest::mouseClick(editor.buttonCancel, Qt::LeftButton);
         else
             QTest::keyClick(editor.workstation, Qt::Key_Escape);
         if (editor.isVisible()) {
             openAfterBox = true;
-            textAfterBox = editor.workstation->text();
             editor.reject();
         }
     });
 
-    QCOMPARE(result, int(accepted ? QDialog::Accepted : QDialog::Rejected));
-    QCOMPARE(answerer.seen, refused ? QStringList{rangeMessage} : QStringList());
-    QCOMPARE(openAfterBox, refused);
-    QCOMPARE(refused ? textAfterBox : editor.workstation->text(), typed);
+    QCOMPARE(result, int(outcome == Accepted ? QDialog::Accepted : QDialog::Rejected));
+    QCOMPARE(messageBoxes(catcher), outcome == Refused ? QStringList{rangeMessage} : QStringList());
+    QCOMPARE(openAfterBox, outcome == Refused);
+    QCOMPARE(editor.workstation->text(), typed);
 }
 
 void tst_set_workstation::browserReadsTheSystemEachPress()
 {
     const QString system = m_dir.path() + QStringLiteral("/again");
-    QVERIFY(writeList(system, "<list><ws id=\"3\" name=\"Three\"/><ws id=\"1\" name=\"One\"/></list>"));
+    QVERIFY(writeWorkstationList(system,
+                                 "<list><ws id=\"3\" name=\"Three\"/><ws id=\"1\" name=\"One\"/></list>"));
 
     set_workstation editor;
     editor.setSystemPath(system);
     QStringList paths;
     QList<QStringList> seen;
-    run(editor, [&] {
+    runModal(editor, [&] {
         const auto look = [&](browseWorkstations &browser) {
             paths.append(browser.showPath->text());
-            seen.append(listed(browser.workstations));
+            seen.append(entries(browser.workstations));
             browser.reject();
         };
         browseWith(editor, look);
-        writeList(system, "<list><ws id=\"2\" name=\"Two\"/></list>");
+        writeWorkstationList(system, "<list><ws id=\"2\" name=\"Two\"/></list>");
         browseWith(editor, look);
         editor.reject();
     });
@@ -235,18 +170,17 @@ void tst_set_workstation::browse()
 
     QTemporaryDir dir;
     if (!document.isNull())
-        QVERIFY(writeList(dir.path(), document));
+        QVERIFY(writeWorkstationList(dir.path(), document));
     set_workstation editor;
     editor.setSystemPath(dir.path());
-    BoxAnswerer answerer;
+    ModalCatcher catcher;
+    catcher.ignore(&editor);
     QString afterBrowse;
-    const int result = run(editor, [&] {
+    const int result = runModal(editor, [&] {
         QTest::keyClicks(editor.workstation, QStringLiteral("900"));
         browseWith(editor, [&](browseWorkstations &browser) {
-            QListWidget *list = browser.workstations;
             if (pick >= 0)
-                QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                                  list->visualItemRect(list->item(pick)).center());
+                clickEntry(browser.workstations, pick);
             QTest::mouseClick(browserOk ? browser.buttonOk : browser.buttonCancel, Qt::LeftButton);
         });
         afterBrowse = editor.workstation->text();
@@ -256,7 +190,7 @@ void tst_set_workstation::browse()
     });
     QCOMPARE(afterBrowse, text);
     QCOMPARE(result, int(refused ? QDialog::Rejected : QDialog::Accepted));
-    QCOMPARE(answerer.seen, refused ? QStringList{rangeMessage} : QStringList());
+    QCOMPARE(messageBoxes(catcher), refused ? QStringList{rangeMessage} : QStringList());
 }
 
 QTEST_MAIN(tst_set_workstation)
