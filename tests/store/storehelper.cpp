@@ -1,4 +1,5 @@
 #include "machinestore.h"
+#include "preferences.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -9,6 +10,10 @@
 #include <cstdio>
 
 // storehelper write NAME VALUE     setEnvironmentVariable, prints "where machineError userError"
+// storehelper apply TAG FROM TO    for i in FROM..TO: variable TAG_i, key TAG_i of xsv.ini [Network] and
+//                                  preference TAG_i set to "vi"; prints "i where profileError settingsStatus"
+// storehelper cycle                prints "ready", then sets OV_ROOT, xsv.ini's Workstation and the last
+//                                  known server to A, B, A, ... until killed
 // storehelper systemd RECORD_FILE  owns org.freedesktop.systemd1, appends each SetEnvironment call
 // storehelper silent               owns org.freedesktop.systemd1 and never answers
 // storehelper probe                org.trox.EnvProbe: Value(name) from its own environment
@@ -75,6 +80,33 @@ int main(int argc, char **argv)
         const VariableWrite result = setEnvironmentVariable(args.at(1), args.at(2));
         std::printf("%d %u %u\n", int(result.where), result.machineError, result.userError);
         return 0;
+    }
+
+    if (mode == QLatin1String("apply") && args.size() == 4) {
+        for (int i = args.at(2).toInt(); i <= args.at(3).toInt(); ++i) {
+            const QString name = args.at(1) + QLatin1Char('_') + QString::number(i);
+            const QString value = QLatin1Char('v') + QString::number(i);
+            const VariableWrite variable = setEnvironmentVariable(name, value);
+            const quint32 profile =
+                writeProfileString(QStringLiteral("Network"), name, value, QStringLiteral("xsv.ini"));
+            const auto settings = openPreferences();
+            settings->setValue(name, value);
+            settings->sync();
+            std::printf("%d %d %u %d\n", i, int(variable.where), profile, int(settings->status()));
+        }
+        return 0;
+    }
+    if (mode == QLatin1String("cycle")) {
+        std::printf("ready\n");
+        std::fflush(stdout);
+        for (unsigned i = 1;; ++i) {
+            const QString value = QLatin1String(i % 2 ? "B" : "A");
+            setRegistryValue(Registry::HKEY_LOCAL_MACHINE, QLatin1String(Registry::machineEnvironmentKey),
+                             QStringLiteral("OV_ROOT"), value);
+            writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"), value,
+                               QStringLiteral("xsv.ini"));
+            openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), value);
+        }
     }
 
     QObject *served = nullptr;

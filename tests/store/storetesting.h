@@ -42,9 +42,16 @@ inline QMap<QByteArray, QByteArray> runGenerator(const QString &configHome,
             QByteArray unquoted;
             for (qsizetype i = 1; i < value.size() - 1; ++i) {
                 char c = value.at(i);
+                // The generator prints C escapes: \n and the like, other control characters in octal.
                 if (c == '\\' && i + 1 < value.size() - 1) {
                     c = value.at(++i);
-                    c = c == 'n' ? '\n' : c == 't' ? '\t' : c;
+                    const qsizetype named = QByteArray("abfnrtv").indexOf(c);
+                    if (named >= 0) {
+                        c = "\a\b\f\n\r\t\v"[named];
+                    } else if (c >= '0' && c <= '7' && i + 2 < value.size() - 1) {
+                        c = char(value.mid(i, 3).toInt(nullptr, 8));
+                        i += 2;
+                    }
                 }
                 unquoted += c;
             }
