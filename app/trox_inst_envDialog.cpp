@@ -154,14 +154,18 @@ void trox_inst_envDialog::doSetServer()
         server->setText(editor.server->text());
 }
 
-void trox_inst_envDialog::applyVariable(const char *name, const QString &value, QStringList &failures)
+void trox_inst_envDialog::applyVariables(const QList<QPair<QString, QString>> &variables,
+                                         QStringList &failures)
 {
-    const VariableWrite result = setEnvironmentVariable(QLatin1String(name), value);
-    // Landing in the operator's own environment is the designed fallback, not a failure.
-    if (!result.written())
+    const QList<VariableWrite> writes = setEnvironmentVariables(variables);
+    for (qsizetype i = 0; i < writes.size(); ++i) {
+        // Landing in the operator's own environment is the designed fallback, not a failure.
+        if (writes.at(i).written())
+            continue;
+        const quint32 error = writes.at(i).userError ? writes.at(i).userError : writes.at(i).machineError;
         failures << tr("%1, neither machine-wide nor for this user: %2")
-                        .arg(QLatin1String(name),
-                             describeStoreError(result.userError ? result.userError : result.machineError));
+                        .arg(variables.at(i).first, describeStoreError(error));
+    }
 }
 
 void trox_inst_envDialog::applyProfile(const QString &section, const QString &file, QStringList &failures)
@@ -180,13 +184,12 @@ void trox_inst_envDialog::accept()
     ok->update();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    bool changed = false;
     QStringList failures;
-    const auto apply = [&](const char *name, const QString &value, const QString &baseline) {
-        if (value == baseline)
-            return;
-        applyVariable(name, value, failures);
-        changed = true;
+    // The changed variables go to the store together, so that each file is replaced once.
+    QList<QPair<QString, QString>> variables;
+    const auto apply = [&variables](const char *name, const QString &value, const QString &baseline) {
+        if (value != baseline)
+            variables.append({QLatin1String(name), value});
     };
 
     apply("OV_ROOT", root->text(), loadedRoot);
@@ -204,6 +207,9 @@ void trox_inst_envDialog::accept()
     }
     apply("OV_RESERVE_SERVER_ROOT", reserveserver->text(), loadedReserveServerRoot);
     apply("OV_WORKSTATION", workstation->text(), loadedWorkstation);
+    bool changed = !variables.isEmpty();
+    if (changed)
+        applyVariables(variables, failures);
 
     // An empty number would wipe a valid one stored in the files; leave them as they are.
     if (!workstation->text().isEmpty()) {
@@ -216,8 +222,9 @@ void trox_inst_envDialog::accept()
     }
 
     if (developer->isChecked() != loadedDeveloper) {
-        applyVariable("OV_DEVELOPER",
-                      developer->isChecked() ? QStringLiteral("true") : QStringLiteral("false"), failures);
+        applyVariables({{QStringLiteral("OV_DEVELOPER"),
+                         developer->isChecked() ? QStringLiteral("true") : QStringLiteral("false")}},
+                       failures);
         changed = true;
     }
 

@@ -35,7 +35,7 @@ protected:
 
 private:
     QString systemDirectory() const;
-    void applyVariable(const char *name, const QString &value, QStringList &failures);
+    void applyVariables(const QList<QPair<QString, QString>> &variables, QStringList &failures);
     void applyProfile(const QString &section, const QString &file, QStringList &failures);
 
     QString loadedRoot;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QtGlobal>
 
@@ -41,6 +43,10 @@ quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &val
 
 // Writes a variable machine-wide and, only when that is refused, for the current user.
 VariableWrite setEnvironmentVariable(const QString &name, const QString &value);
+
+// Writes several variables as setEnvironmentVariable() would, one result each, in the order given;
+// a backend that keeps them in files replaces each file once rather than once per variable.
+QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>> &assignments);
 
 // Sets one key of one section of a profile file, keeping the rest of the file; 0 or an error code.
 // A bare file name names a file in the system's profile directory.

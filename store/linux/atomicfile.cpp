@@ -1,14 +1,16 @@
 #include "atomicfile.h"
 
 #include <QFile>
-#include <QLockFile>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace AtomicFile {
 
@@ -144,6 +146,44 @@ void syncDirectory(const QByteArray &directory)
     }
 }
 
+// An advisory lock on the target's directory serialises writers (this tool in two processes, or a
+// playbook doing the same) without leaving a lock file behind or costing a write to disk.
+class DirectoryLock
+{
+public:
+    explicit DirectoryLock(const QByteArray &directory)
+        : m_fd(open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd < 0) {
+            m_error = errno;
+            return;
+        }
+        for (int waited = 0; flock(m_fd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                m_error = errno;
+                return;
+            }
+            if (waited >= 5000) {
+                m_error = EBUSY;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~DirectoryLock()
+    {
+        if (m_fd >= 0)
+            close(m_fd); // releases the lock
+    }
+    DirectoryLock(const DirectoryLock &) = delete;
+    DirectoryLock &operator=(const DirectoryLock &) = delete;
+    int error() const { return m_error; }
+
+private:
+    int m_fd;
+    int m_error = 0;
+};
+
 } // namespace
 
 Result edit(const QString &path, Directories directories,
@@ -169,17 +209,9 @@ Result edit(const QString &path, Directories directories,
     if (temporary.error())
         return {temporary.error(), Step::Open};
 
-    QLockFile lock(QFile::decodeName(target) + QLatin1String(".lock"));
-    if (!lock.tryLock(5000)) {
-        switch (lock.error()) {
-        case QLockFile::LockFailedError:
-            return {EBUSY, Step::Open};
-        case QLockFile::PermissionError:
-            return {EACCES, Step::Open};
-        default:
-            return {EIO, Step::Open};
-        }
-    }
+    DirectoryLock lock(directory);
+    if (lock.error())
+        return {lock.error(), Step::Open};
 
     QByteArray contents;
     struct stat previous;

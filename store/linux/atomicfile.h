@@ -5,8 +5,8 @@
 
 #include <functional>
 
-// Read-modify-write of one file that never leaves it half written: under a lock file beside the
-// target, the current contents are read, changed, written to a temporary file in the same directory,
+// Read-modify-write of one file that never leaves it half written: under a lock on its directory,
+// the current contents are read, changed, written to a temporary file in the same directory,
 // flushed to disk and renamed over the target. A symbolic link is followed to the file it names,
 // which is replaced where it lies; an existing file keeps its permission bits (and, when root
 // writes, its owner); a new file gets 0644.

@@ -109,6 +109,43 @@ QList<QPair<QString, QString>> effectiveEnvironment()
 
 } // namespace
 
+namespace {
+
+// Sets several values of one key with a single replacement of its file. A failure is logged for
+// each value, as separate writes would have been.
+quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair<QString, QString>> &values)
+{
+    const QString path = environmentFile(root, subKey);
+    quint32 error = path.isEmpty() ? ENOENT : 0;
+    AtomicFile::Step step = AtomicFile::Step::Open;
+    if (!error) {
+        const AtomicFile::Result result =
+            AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &contents) {
+                QByteArray changed = contents;
+                for (const auto &[name, value] : values) {
+                    changed = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
+                    if (changed.isNull())
+                        break;
+                }
+                return changed;
+            });
+        error = quint32(result.error);
+        step = result.failedStep;
+    }
+    if (!error)
+        return 0;
+    for (const auto &entry : values) {
+        if (step == AtomicFile::Step::Write)
+            qDebug("couldn't set key value '%s' in registry path 'HKEY_LOCAL_MACHINE\\%s' error = 0x%X",
+                   entry.first.toLatin1().constData(), subKey.toLatin1().constData(), error);
+        else
+            failedOpen(subKey, error);
+    }
+    return error;
+}
+
+} // namespace
+
 quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value)
 {
     const QString refusal = refusedVariable(valueName, value);
@@ -116,48 +153,48 @@ quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &val
         logRefused("variable", valueName, refusal);
         return ERROR_REFUSED_INPUT;
     }
-    const QString path = environmentFile(root, subKey);
-    if (path.isEmpty())
-        return failedOpen(subKey, ENOENT);
-
-    const QByteArray name = valueName.toLatin1();
-    const QByteArray bytes = value.toUtf8();
-    const AtomicFile::Result result =
-        AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &contents) {
-            return EnvFile::setVariable(contents, name, bytes);
-        });
-    if (result.failedStep == AtomicFile::Step::Open)
-        return failedOpen(subKey, quint32(result.error));
-    if (result.failedStep == AtomicFile::Step::Write) {
-        qDebug("couldn't set key value '%s' in registry path 'HKEY_LOCAL_MACHINE\\%s' error = 0x%X",
-               name.constData(), subKey.toLatin1().constData(), quint32(result.error));
-        return quint32(result.error);
-    }
-    return 0;
+    return setRegistryValues(root, subKey, {{valueName, value}});
 }
 
 VariableWrite setEnvironmentVariable(const QString &name, const QString &value)
 {
-    VariableWrite write;
-    const QString refusal = refusedVariable(name, value);
-    if (!refusal.isEmpty()) {
+    return setEnvironmentVariables({{name, value}}).constFirst();
+}
+
+QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>> &assignments)
+{
+    QList<VariableWrite> writes(assignments.size());
+    QList<QPair<QString, QString>> valid;
+    QList<qsizetype> validIndex;
+    for (qsizetype i = 0; i < assignments.size(); ++i) {
+        const QString refusal = refusedVariable(assignments.at(i).first, assignments.at(i).second);
+        if (refusal.isEmpty()) {
+            valid.append(assignments.at(i));
+            validIndex.append(i);
+            continue;
+        }
         // The per-user file would take the same bytes, so it is not tried either.
-        logRefused("variable", name, refusal);
-        write.machineError = ERROR_REFUSED_INPUT;
-        write.userError = ERROR_REFUSED_INPUT;
-        return write;
+        logRefused("variable", assignments.at(i).first, refusal);
+        writes[i].machineError = ERROR_REFUSED_INPUT;
+        writes[i].userError = ERROR_REFUSED_INPUT;
     }
-    write.machineError = setRegistryValue(Registry::HKEY_LOCAL_MACHINE,
-                                          QLatin1String(Registry::machineEnvironmentKey), name, value);
-    if (write.machineError == 0) {
-        write.where = VariableWrite::MachineWide;
-        return write;
+    if (valid.isEmpty())
+        return writes;
+
+    const quint32 machineError = setRegistryValues(Registry::HKEY_LOCAL_MACHINE,
+                                                   QLatin1String(Registry::machineEnvironmentKey), valid);
+    const quint32 userError = machineError == 0
+                                  ? 0
+                                  : setRegistryValues(Registry::HKEY_CURRENT_USER,
+                                                      QLatin1String(Registry::userEnvironmentKey), valid);
+    for (const qsizetype i : std::as_const(validIndex)) {
+        writes[i].machineError = machineError;
+        writes[i].userError = userError;
+        writes[i].where = machineError == 0 ? VariableWrite::MachineWide
+                          : userError == 0  ? VariableWrite::PerUser
+                                            : VariableWrite::Nowhere;
     }
-    write.userError = setRegistryValue(Registry::HKEY_CURRENT_USER,
-                                       QLatin1String(Registry::userEnvironmentKey), name, value);
-    if (write.userError == 0)
-        write.where = VariableWrite::PerUser;
-    return write;
+    return writes;
 }
 
 quint32 writeProfileString(const QString &section, const QString &key, const QString &value,

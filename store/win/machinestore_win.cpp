@@ -57,6 +57,15 @@ VariableWrite setEnvironmentVariable(const QString &name, const QString &value)
     return write;
 }
 
+QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>> &assignments)
+{
+    // Registry writes are cheap and independent; nothing is gained by grouping them.
+    QList<VariableWrite> writes;
+    for (const auto &[name, value] : assignments)
+        writes.append(setEnvironmentVariable(name, value));
+    return writes;
+}
+
 quint32 writeProfileString(const QString &section, const QString &key, const QString &value,
                            const QString &fileName)
 {
