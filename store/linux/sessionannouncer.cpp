@@ -15,7 +15,7 @@
 #include <QTimer>
 
 #include <atomic>
-#include <future>
+#include <thread>
 
 namespace SessionAnnouncer {
 
@@ -70,21 +70,14 @@ QString probe(const QString &addresses, int timeoutMs, bool onEventLoopThread, Q
 {
     if (!onEventLoopThread)
         return BusProbe::firstAnswering(addresses, timeoutMs, why);
-    auto result = std::async(std::launch::async, [=] {
-        QString reason;
-        const QString address = BusProbe::firstAnswering(addresses, timeoutMs, &reason);
-        return std::make_pair(address, reason);
-    });
+    QString address;
     QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (result.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
-            loop.quit();
+    std::thread worker([&] {
+        address = BusProbe::firstAnswering(addresses, timeoutMs, why);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    poll.start(10);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    const auto [address, reason] = result.get();
-    *why = reason;
+    worker.join();
     return address;
 }
 
