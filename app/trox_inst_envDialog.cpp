@@ -197,12 +197,10 @@ void trox_inst_envDialog::accept()
     if (standalone->isChecked()) {
         apply("OV_SERVER_ROOT", root->text(), loadedServerRoot);
     } else {
-        std::unique_ptr<QSettings> preferences = openPreferences();
-        preferences->setValue(lastKnownServerKey(), server->text());
-        preferences->sync();
-        if (preferences->status() != QSettings::NoError)
-            failures << tr("the last known server in %1").arg(preferences->fileName());
-        preferences.reset();
+        const QString lastServer = server->text();
+        if (!savePreferences(
+                [&lastServer](QSettings &store) { store.setValue(lastKnownServerKey(), lastServer); }))
+            failures << tr("the last known server in %1").arg(openPreferences()->fileName());
         apply("OV_SERVER_ROOT", server->text(), loadedServerRoot);
     }
     apply("OV_RESERVE_SERVER_ROOT", reserveserver->text(), loadedReserveServerRoot);

@@ -33,10 +33,11 @@ void load(QListWidget *list, const QString &group)
 
 void save(const QListWidget *list, const QString &group)
 {
-    const auto store = openPreferences();
-    store->beginGroup(group);
-    for (int i = 0; i < list->count(); ++i)
-        store->setValue(QString::number(i), list->item(i)->text());
+    savePreferences([list, &group](QSettings &store) {
+        store.beginGroup(group);
+        for (int i = 0; i < list->count(); ++i)
+            store.setValue(QString::number(i), list->item(i)->text());
+    });
 }
 
 void promote(QListWidget *list, const QString &text)

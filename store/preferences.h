@@ -11,6 +11,11 @@
 // under TROX_INST_ENV_PREFIX when that is set.
 std::unique_ptr<QSettings> openPreferences();
 
+// Changes the preference store through `edit` and makes the change durable, or leaves the store as
+// it was and returns false. Writes go through here rather than through openPreferences(): a
+// QSettings that meets a full disk can replace the file with a truncated one and report no error.
+bool savePreferences(const std::function<void(QSettings &)> &edit);
+
 namespace Preferences {
 inline constexpr char organization[] = "Quarnby Technology";
 inline constexpr char application[] = "trox_inst_env";

@@ -1,8 +1,12 @@
 #include "../platform.h"
 #include "../pathrules.h"
+#include "../preferences.h"
+#include "atomicfile.h"
 #include "machinepaths.h"
 
+#include <QFile>
 #include <QSettings>
+#include <QTemporaryDir>
 
 PathRules PathRules::native()
 {
@@ -14,4 +18,57 @@ void preparePreferenceLocation()
     // Qt reads XDG_CONFIG_DIRS only in newer releases; setting the path each time keeps the
     // location right on all of them and follows TROX_INST_ENV_PREFIX.
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, MachinePaths::systemConfigDir());
+}
+
+namespace {
+
+// Every key and value of a settings file, as QSettings reads it back.
+QMap<QString, QVariant> contentsOf(QSettings &settings)
+{
+    while (!settings.group().isEmpty()) // an edit may leave a group open
+        settings.endGroup();
+    QMap<QString, QVariant> contents;
+    const QStringList keys = settings.allKeys();
+    for (const QString &key : keys)
+        contents.insert(key, settings.value(key));
+    return contents;
+}
+
+} // namespace
+
+bool savePreferenceEdit(const std::function<void(QSettings &)> &edit)
+{
+    const QString path = openPreferences()->fileName();
+    // QSettings edits a scratch copy; the store's own safe replacement puts the result in place, so
+    // a full disk or a killed process leaves the old file whole.
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return false;
+    const QString copy = scratch.filePath(QStringLiteral("preferences.conf"));
+    const AtomicFile::Result result =
+        AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &current) -> QByteArray {
+            QFile file(copy);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                file.write(current) != current.size() || !file.flush())
+                return QByteArray();
+            file.close();
+            QMap<QString, QVariant> intended;
+            {
+                QSettings settings(copy, QSettings::IniFormat);
+                edit(settings);
+                settings.sync();
+                if (settings.status() != QSettings::NoError)
+                    return QByteArray();
+                intended = contentsOf(settings);
+            }
+            // QSettings does not notice a short write: trust the copy only once it reads back whole.
+            QSettings check(copy, QSettings::IniFormat);
+            if (check.status() != QSettings::NoError || contentsOf(check) != intended)
+                return QByteArray();
+            if (!file.open(QIODevice::ReadOnly))
+                return QByteArray();
+            const QByteArray bytes = file.readAll();
+            return bytes.isNull() ? QByteArray("", 0) : bytes;
+        });
+    return result.error == 0;
 }

@@ -1,5 +1,6 @@
 #include "../platform.h"
 #include "../pathrules.h"
+#include "../preferences.h"
 
 PathRules PathRules::native()
 {
@@ -9,4 +10,13 @@ PathRules PathRules::native()
 void preparePreferenceLocation()
 {
     // The registry's HKEY_LOCAL_MACHINE\Software is the native system scope already.
+}
+
+bool savePreferenceEdit(const std::function<void(QSettings &)> &edit)
+{
+    // Registry values are replaced whole by the system; there is no file to leave half written.
+    const std::unique_ptr<QSettings> store = openPreferences();
+    edit(*store);
+    store->sync();
+    return store->status() == QSettings::NoError;
 }
