@@ -1,4 +1,5 @@
 #include "machinestore.h"
+#include "privatebus.h"
 #include "sandbox.h"
 
 #include <QDBusConnection>
@@ -22,84 +23,6 @@ namespace {
 
 const QString machineKey = QLatin1String(Registry::machineEnvironmentKey);
 const QString userKey = QLatin1String(Registry::userEnvironmentKey);
-
-// A session bus of the test's own, with a bus-activatable probe that reports its environment.
-class PrivateBus
-{
-public:
-    explicit PrivateBus(const QString &directory)
-        : m_directory(directory)
-    {
-        QDir().mkpath(directory + QLatin1String("/services"));
-        Sandbox::writeFile(directory + QLatin1String("/services/org.trox.EnvProbe.service"),
-                           "[D-BUS Service]\nName=org.trox.EnvProbe\nExec=" STORE_HELPER " probe\n");
-        const QString config = directory + QLatin1String("/bus.conf");
-        Sandbox::writeFile(
-            config,
-            QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                           "Configuration 1.0//EN\"\n"
-                           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                           "<busconfig><type>session</type>"
-                           "<listen>unix:path=%1/bus</listen><auth>EXTERNAL</auth>"
-                           "<servicedir>%1/services</servicedir>"
-                           "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                           "<allow eavesdrop=\"true\"/>"
-                           "<allow own=\"*\"/></policy></busconfig>\n")
-                .arg(directory)
-                .toUtf8());
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address")});
-        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
-            m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-    }
-    ~PrivateBus()
-    {
-        for (QProcess *process : {&m_peer, &m_daemon}) {
-            if (process->state() == QProcess::NotRunning)
-                continue;
-            process->terminate();
-            if (!process->waitForFinished(3000))
-                process->kill();
-            process->waitForFinished(3000);
-        }
-    }
-    PrivateBus(const PrivateBus &) = delete;
-    PrivateBus &operator=(const PrivateBus &) = delete;
-
-    QString address() const { return m_address; }
-
-    // A stand-in systemd user manager: "systemd" records SetEnvironment calls, "silent" never answers.
-    bool startManager(const QString &mode)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
-        m_peer.setProcessEnvironment(env);
-        m_peer.start(QStringLiteral(STORE_HELPER), {mode, record()});
-        return m_peer.waitForReadyRead(5000) && m_peer.readLine().trimmed() == "ready";
-    }
-    QString record() const { return m_directory + QLatin1String("/setenvironment.txt"); }
-
-    QString probe(const QString &method, const QString &argument = QString()) const
-    {
-        QDBusConnection connection = QDBusConnection::connectToBus(m_address, QStringLiteral("tst"));
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(QStringLiteral("org.trox.EnvProbe"), QStringLiteral("/probe"),
-                                           QStringLiteral("org.trox.EnvProbe"), method);
-        if (!argument.isNull())
-            call << argument;
-        const QDBusMessage reply = connection.call(call, QDBus::Block, 10000);
-        QDBusConnection::disconnectFromBus(QStringLiteral("tst"));
-        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toString()
-                                                          : reply.errorMessage();
-    }
-
-private:
-    QString m_directory;
-    QProcess m_daemon;
-    QProcess m_peer;
-    QString m_address;
-};
 
 class BusAddress
 {
@@ -209,7 +132,7 @@ void tst_announcement::reachesBusAndManager()
 {
     QFETCH(bool, fromWorkerThread);
     Sandbox sandbox;
-    PrivateBus bus(sandbox.root() + QLatin1String("/bus"));
+    PrivateBus bus(sandbox.root() + QLatin1String("/bus"), QStringLiteral(STORE_HELPER));
     QVERIFY(!bus.address().isEmpty());
     QVERIFY(bus.startManager(QStringLiteral("systemd")));
     writeVariables();
@@ -246,7 +169,7 @@ void tst_announcement::withoutManager()
 {
     QFETCH(QString, manager);
     Sandbox sandbox;
-    PrivateBus bus(sandbox.root() + QLatin1String("/bus"));
+    PrivateBus bus(sandbox.root() + QLatin1String("/bus"), QStringLiteral(STORE_HELPER));
     QVERIFY(!bus.address().isEmpty());
     if (!manager.isEmpty())
         QVERIFY(bus.startManager(manager));
@@ -294,7 +217,7 @@ void tst_announcement::withoutBus()
     QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
 
     // Nothing was left waiting inside the process: a real bus is reached afterwards.
-    PrivateBus bus(sandbox.root() + QLatin1String("/real"));
+    PrivateBus bus(sandbox.root() + QLatin1String("/real"), QStringLiteral(STORE_HELPER));
     QVERIFY(bus.startManager(QStringLiteral("systemd")));
     {
         BusAddress using_(bus.address());
