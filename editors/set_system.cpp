@@ -1,9 +1,12 @@
 #include "set_system.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
+
+#include <algorithm>
 
 set_system::set_system(QWidget *parent, Qt::WindowFlags flags)
     : set_systemBase(parent, flags)
@@ -21,9 +24,13 @@ void set_system::listSystems(const QString &root)
     if (root.isEmpty())
         return;
 
-    const QStringList entries = QDir(root).entryList(QDir::Dirs, QDir::Name | QDir::IgnoreCase);
+    // Only the systems are sorted, as plain strings: sorting every entry of a large root as file
+    // information costs more than the listing itself.
     QStringList systems;
-    for (const QString &name : entries) {
+    QDirIterator entries(root, QDir::Dirs);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
         // One stat per candidate instead of a listing per candidate: "config" can match at most one
         // entry under the file system's own name comparison, and only a hidden attribute could keep
         // a listing from showing it.
@@ -31,6 +38,10 @@ void set_system::listSystems(const QString &root)
         if (config.isDir() && !config.isHidden())
             systems.append(name);
     }
+    std::sort(systems.begin(), systems.end(), [](const QString &a, const QString &b) {
+        const int order = a.compare(b, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
     if (systems.isEmpty())
         return;
 
