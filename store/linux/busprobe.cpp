@@ -206,6 +206,27 @@ QString firstAnswering(const QString &addresses, int timeoutMs, QString *why)
     return QString();
 }
 
+bool anyListening(const QString &addresses)
+{
+    for (const QString &address : addresses.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        sockaddr_un socketName;
+        socklen_t length = 0;
+        QString why;
+        if (!socketAddress(address, socketName, length, &why))
+            continue;
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return true; // cannot tell: let the full probe decide
+        // A unix socket connects at once or not at all; a full backlog still means a listener.
+        const bool listening = connect(fd, reinterpret_cast<const sockaddr *>(&socketName), length) == 0 ||
+                               errno == EAGAIN || errno == EINPROGRESS;
+        close(fd);
+        if (listening)
+            return true;
+    }
+    return false;
+}
+
 QString sessionAddress()
 {
     const QString configured = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");

@@ -13,6 +13,10 @@ namespace BusProbe {
 // transports could not be bounded the same way.
 QString firstAnswering(const QString &addresses, int timeoutMs, QString *why);
 
+// Whether any unix socket of the address list accepts a connection at all: a quick, non-blocking
+// answer for the common case of no session bus, before anything is waited for.
+bool anyListening(const QString &addresses);
+
 // The session bus address a client uses: DBUS_SESSION_BUS_ADDRESS, otherwise the socket
 // $XDG_RUNTIME_DIR/bus when it exists. Never an address that would launch a new bus.
 QString sessionAddress();

@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <memory>
+
 PathRules PathRules::native()
 {
     return PathRules(PathRules::Posix);
@@ -38,13 +40,21 @@ QMap<QString, QVariant> contentsOf(QSettings &settings)
 
 bool savePreferenceEdit(const std::function<void(QSettings &)> &edit)
 {
-    const QString path = openPreferences()->fileName();
+    // Where a system-scope QSettings keeps "organization/application" on Unix; naming it here saves
+    // parsing the file once more just to ask for its name.
+    const QString path = MachinePaths::systemConfigDir() + QLatin1Char('/') +
+                         QLatin1String(Preferences::organization) + QLatin1Char('/') +
+                         QLatin1String(Preferences::application) + QLatin1String(".conf");
     // QSettings edits a scratch copy; the store's own safe replacement puts the result in place, so
     // a full disk or a killed process leaves the old file whole.
-    QTemporaryDir scratch;
-    if (!scratch.isValid())
+    // In memory where the system offers it: QSettings syncs its file to disk, which the scratch copy
+    // does not need.
+    auto scratch = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/trox_inst_env-XXXXXX"));
+    if (!scratch->isValid())
+        scratch = std::make_unique<QTemporaryDir>();
+    if (!scratch->isValid())
         return false;
-    const QString copy = scratch.filePath(QStringLiteral("preferences.conf"));
+    const QString copy = scratch->filePath(QStringLiteral("preferences.conf"));
     const AtomicFile::Result result =
         AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &current) -> QByteArray {
             QFile file(copy);

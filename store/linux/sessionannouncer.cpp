@@ -68,7 +68,7 @@ void callBlocking(const QDBusConnection &bus, const QList<QDBusMessage> &calls, 
 // The probe runs beside the event loop so that a dialog keeps painting while a bus is slow to answer.
 QString probe(const QString &addresses, int timeoutMs, bool onEventLoopThread, QString *why)
 {
-    if (!onEventLoopThread)
+    if (!onEventLoopThread || !BusProbe::anyListening(addresses))
         return BusProbe::firstAnswering(addresses, timeoutMs, why);
     QString address;
     QEventLoop loop;

@@ -63,15 +63,23 @@ public:
             qWarning("fake bus: %s", strerror(errno));
         if (answers > 0)
             m_peer = std::thread([fd = m_fd] {
-                const int peer = accept(fd, nullptr, nullptr);
-                char buffer[256];
-                ssize_t got = 0;
-                while (got >= 0 && !QByteArray(buffer, int(got)).contains("\r\n"))
-                    got = recv(peer, buffer, sizeof buffer, 0);
-                send(peer, "OK 0123456789abcdef0123456789abcdef\r\n", 37, MSG_NOSIGNAL);
-                while (recv(peer, buffer, sizeof buffer, 0) > 0) {
+                // Every client (a quick look whether anyone listens, then the real probe) is
+                // served until the listening socket is shut down.
+                for (int peer; (peer = accept(fd, nullptr, nullptr)) >= 0; close(peer)) {
+                    char buffer[256];
+                    ssize_t got = 1;
+                    QByteArray received;
+                    while (got > 0 && !received.contains("\r\n")) {
+                        got = recv(peer, buffer, sizeof buffer, 0);
+                        if (got > 0)
+                            received.append(buffer, int(got));
+                    }
+                    if (got <= 0)
+                        continue;
+                    send(peer, "OK 0123456789abcdef0123456789abcdef\r\n", 37, MSG_NOSIGNAL);
+                    while (recv(peer, buffer, sizeof buffer, 0) > 0) {
+                    }
                 }
-                close(peer);
             });
     }
     ~FakeBus()
