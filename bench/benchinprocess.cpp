@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QChildEvent>
 #include <QDir>
 #include <QDomDocument>
 #include <QElapsedTimer>
