@@ -118,6 +118,8 @@ public:
             (void)fchown(m_fd, previous->st_uid, previous->st_gid);
         if (const int error = writeAll(m_fd, contents))
             return error;
+        if (previous)
+            keepNewer(*previous);
         if (fsync(m_fd) != 0)
             return errno;
         const int fd = m_fd;
@@ -131,6 +133,25 @@ public:
     }
 
 private:
+    // Readers that judge a file fresh by its size and its time to the millisecond (QSettings keeps
+    // parsed files that way) would keep the old contents of a same-sized file replaced within the
+    // same millisecond; the replacement therefore always carries a later millisecond.
+    void keepNewer(const struct stat &previous)
+    {
+        struct stat now;
+        if (fstat(m_fd, &now) != 0)
+            return;
+        const auto milliseconds = [](const timespec &t) {
+            return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+        };
+        const qint64 old = milliseconds(previous.st_mtim);
+        if (milliseconds(now.st_mtim) > old)
+            return;
+        const timespec times[2] = {{0, UTIME_OMIT},
+                                   {time_t((old + 1) / 1000), long((old + 1) % 1000) * 1000000}};
+        futimens(m_fd, times);
+    }
+
     QByteArray m_name;
     int m_fd = -1;
     int m_error = 0;
