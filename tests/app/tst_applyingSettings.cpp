@@ -15,8 +15,6 @@
 // Ok against a sandboxed machine: what is written where, what the operator is told.
 namespace {
 
-const char *const variables[] = {"OV_ROOT",        "OV_SYSTEM",   "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT",
-                                 "OV_WORKSTATION", "OV_DEVELOPER"};
 const QString restartNotice =
     QStringLiteral("<p><b>Important</b></p><p>You need to restart applications for this "
                    "change to take effect, including all TROX applications and Visual "
@@ -87,27 +85,19 @@ void tst_applyingSettings::init()
     m_root = m_sandbox->root() + QLatin1String("/systems");
     for (const char *system : {"/alpha/config/system", "/beta/config/system"})
         QVERIFY(QDir().mkpath(m_root + QLatin1String(system)));
-    // No announcement may reach a real session bus from here.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/trox-test-bus");
 }
 
 void tst_applyingSettings::cleanup()
 {
     m_dialog.reset();
     m_sandbox.reset();
-    for (const char *name : variables)
-        qunsetenv(name);
 }
 
 void tst_applyingSettings::start(const QStringList &environment)
 {
-    for (const char *name : variables)
-        qunsetenv(name);
-    for (QString assignment : environment) {
-        assignment.replace(QLatin1String("$ROOT"), m_root);
-        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
-        qputenv(assignment.left(equals).toLatin1().constData(), assignment.mid(equals + 1).toUtf8());
-    }
+    QStringList assignments = environment;
+    assignments.replaceInStrings(QLatin1String("$ROOT"), m_root);
+    Sandbox::setVariables(assignments);
     m_dialog = std::make_unique<trox_inst_envDialog>();
     m_dialog->show();
     QTest::qWait(30);

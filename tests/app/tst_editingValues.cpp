@@ -80,8 +80,6 @@ void tst_editingValues::cleanup()
     m_dialog.reset();
     m_catcher.reset();
     m_sandbox.reset();
-    for (const char *name : {"OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_WORKSTATION"})
-        qunsetenv(name);
 }
 
 void tst_editingValues::addSystem(const QString &name, const QByteArray &workstations)

@@ -15,21 +15,6 @@
 
 namespace {
 
-const char *const variables[] = {"OV_ROOT",        "OV_SYSTEM",   "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT",
-                                 "OV_WORKSTATION", "OV_DEVELOPER"};
-
-// Environment for one case: "NAME=value" sets, a bare "NAME" is left unset.
-void setEnvironment(const QStringList &assignments)
-{
-    for (const char *name : variables)
-        qunsetenv(name);
-    for (const QString &assignment : assignments) {
-        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
-        if (equals >= 0)
-            qputenv(assignment.left(equals).toLatin1().constData(), assignment.mid(equals + 1).toUtf8());
-    }
-}
-
 QLabel *label(QWidget *dialog, const char *name)
 {
     return dialog->findChild<QLabel *>(QLatin1String(name));
@@ -86,11 +71,10 @@ void tst_trox_inst_envDialog::init()
 
 void tst_trox_inst_envDialog::cleanup()
 {
-    setEnvironment({});
     m_sandbox.reset();
-    QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
-            std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-                         [](QWidget *w) { return w->isVisible(); }));
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    for (const QWidget *widget : tops)
+        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
 }
 
 void tst_trox_inst_envDialog::runLoad(trox_inst_envDialog &dialog, ModalCatcher &catcher)
@@ -213,8 +197,8 @@ void tst_trox_inst_envDialog::helpTexts()
 
 void tst_trox_inst_envDialog::languageChangeEmptiesValues()
 {
-    setEnvironment({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/srv", "OV_RESERVE_SERVER_ROOT=/res",
-                    "OV_WORKSTATION=4"});
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/srv", "OV_RESERVE_SERVER_ROOT=/res",
+                           "OV_WORKSTATION=4"});
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     runLoad(dialog, catcher);
@@ -276,7 +260,7 @@ void tst_trox_inst_envDialog::load()
     QFETCH(QStringList, labels);
     QFETCH(bool, standalone);
     QFETCH(bool, developer);
-    setEnvironment(environment);
+    Sandbox::setVariables(environment);
     if (storedServer != QLatin1String("-"))
         openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), storedServer);
 
@@ -312,7 +296,7 @@ void tst_trox_inst_envDialog::missingVariablesReportedInOrder()
 {
     QFETCH(QStringList, environment);
     QFETCH(QStringList, messages);
-    setEnvironment(environment);
+    Sandbox::setVariables(environment);
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);
@@ -334,7 +318,7 @@ void tst_trox_inst_envDialog::pathWarningFollowsTheDirectory()
 {
     const QString root = m_sandbox->root() + QLatin1String("/systems");
     QVERIFY(QDir().mkpath(root + QLatin1String("/plant")));
-    setEnvironment({QLatin1String("OV_ROOT=") + root, "OV_SYSTEM=plant"});
+    Sandbox::setVariables({QLatin1String("OV_ROOT=") + root, "OV_SYSTEM=plant"});
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     runLoad(dialog, catcher);
@@ -357,7 +341,7 @@ void tst_trox_inst_envDialog::pathWarningFollowsTheDirectory()
 void tst_trox_inst_envDialog::standAloneToggle()
 {
     openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), QStringLiteral("/srv/last"));
-    setEnvironment({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/r"});
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/r"});
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     runLoad(dialog, catcher);
@@ -375,7 +359,7 @@ void tst_trox_inst_envDialog::standAloneToggle()
 
 void tst_trox_inst_envDialog::cancelWritesNothing()
 {
-    setEnvironment({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/srv", "OV_WORKSTATION=3"});
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/srv", "OV_WORKSTATION=3"});
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);

@@ -17,9 +17,6 @@
 // no value adds a variable, a key or a section.
 namespace {
 
-const char *const variables[] = {"OV_ROOT",        "OV_SYSTEM",   "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT",
-                                 "OV_WORKSTATION", "OV_DEVELOPER"};
-
 QList<QByteArray> hostileValues()
 {
     QList<QByteArray> values{"a\nOV_INJECTED=1",
@@ -134,15 +131,12 @@ private:
 void tst_hostileInputs::init()
 {
     m_sandbox = std::make_unique<Sandbox>();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/trox-test-bus");
 }
 
 void tst_hostileInputs::cleanup()
 {
     m_dialog.reset();
     m_sandbox.reset();
-    for (const char *name : variables)
-        qunsetenv(name);
 }
 
 void tst_hostileInputs::hostileValue_data()
@@ -167,7 +161,7 @@ void tst_hostileInputs::hostileValue()
     if (!typed) {
         // Loaded: every variable starts with the value; stand-alone makes Ok write the root as the
         // server root, and the workstation goes into the profiles.
-        for (const char *name : variables)
+        for (const char *name : Sandbox::variables())
             qputenv(name, value);
         qputenv("OV_SERVER_ROOT", "/srv/main");
     } else {
@@ -216,7 +210,7 @@ void tst_hostileInputs::pressOkAndCheck(bool standalone)
         {QStringLiteral("OV_RESERVE_SERVER_ROOT"), m_dialog->reserveserver->text()},
         {QStringLiteral("OV_WORKSTATION"), m_dialog->workstation->text()}};
     QMap<QString, QString> baseline;
-    for (const char *name : variables)
+    for (const char *name : Sandbox::variables())
         baseline.insert(QLatin1String(name), qEnvironmentVariable(name));
     const QString workstation = m_dialog->workstation->text();
 

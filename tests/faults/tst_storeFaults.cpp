@@ -90,7 +90,6 @@ void tst_storeFaults::init()
     m_sandbox = std::make_unique<Sandbox>();
     m_root = m_sandbox->root() + QLatin1String("/systems");
     QVERIFY(QDir().mkpath(m_root + QLatin1String("/alpha/config/system")));
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/trox-test-bus");
 }
 
 void tst_storeFaults::cleanup()

@@ -4,20 +4,39 @@
 #include <QFile>
 #include <QFileInfo>
 
-namespace {
-const char *const variables[4] = {"TROX_INST_ENV_PREFIX", "HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
+const QList<const char *> &Sandbox::variables()
+{
+    static const QList<const char *> names{
+        "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
+    return names;
+}
+
+void Sandbox::setVariables(const QStringList &assignments)
+{
+    for (const char *name : variables())
+        qunsetenv(name);
+    for (const QString &assignment : assignments) {
+        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            qputenv(assignment.left(equals).toLatin1().constData(), assignment.mid(equals + 1).toUtf8());
+    }
 }
 
 Sandbox::Sandbox()
 {
-    for (int i = 0; i < 4; ++i)
-        m_saved[i] = {variables[i], qgetenv(variables[i]), qEnvironmentVariableIsSet(variables[i])};
+    QList<const char *> changed{"TROX_INST_ENV_PREFIX", "HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
+                                "DBUS_SESSION_BUS_ADDRESS"};
+    changed += variables();
+    for (const char *name : std::as_const(changed))
+        m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
     QDir(m_dir.path()).mkpath(QStringLiteral("prefix"));
     QDir(m_dir.path()).mkpath(QStringLiteral("home/.config"));
     qputenv("TROX_INST_ENV_PREFIX", QFile::encodeName(m_dir.path() + QLatin1String("/prefix")));
     qputenv("HOME", QFile::encodeName(home()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(userConfig()));
     qunsetenv("XDG_CONFIG_DIRS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.path()) + "/no-bus");
+    setVariables({});
 }
 
 Sandbox::~Sandbox()

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A scratch machine for one test: TROX_INST_ENV_PREFIX, HOME and XDG_CONFIG_HOME point into a
-// fresh temporary directory, XDG_CONFIG_DIRS is unset, and everything is restored on destruction.
+// fresh temporary directory, XDG_CONFIG_DIRS and the six OV_ variables are unset, and the session
+// bus address leads nowhere, so no announcement reaches a real bus. Everything is restored on
+// destruction.
 class Sandbox
 {
 public:
@@ -20,6 +24,11 @@ public:
     QString home() const;
     QString userConfig() const;
 
+    // The tool's six variables, in the order the dialog loads them.
+    static const QList<const char *> &variables();
+    // Unsets the six variables, then sets each "NAME=value" given.
+    static void setVariables(const QStringList &assignments);
+
     static QByteArray readFile(const QString &path);
     static bool writeFile(const QString &path, const QByteArray &contents);
 
@@ -31,5 +40,5 @@ private:
         QByteArray value;
         bool wasSet;
     };
-    Saved m_saved[4];
+    QList<Saved> m_saved;
 };
