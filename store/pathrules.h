@@ -17,7 +17,6 @@ public:
     // The rules of the platform this binary was built for.
     static PathRules native();
 
-    Convention convention() const { return m_convention; }
     QChar separator() const;
 
     // Joins the parts with exactly one separator each; nothing is removed or doubled.
