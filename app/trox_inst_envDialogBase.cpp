@@ -1,5 +1,7 @@
 #include "trox_inst_envDialogBase.h"
 
+#include "NoteLabel.h"
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -111,7 +113,7 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     groupBox4Layout->addWidget(warning, 2, 1);
     trox_inst_envDialogBaseLayout->addWidget(groupBox4);
 
-    textLabel1_4 = new QLabel(this);
+    textLabel1_4 = new NoteLabel(this);
     textLabel1_4->setObjectName(QStringLiteral("textLabel1_4"));
     QPalette notePalette = textLabel1_4->palette();
     notePalette.setColor(QPalette::Window, QColor(255, 255, 255));
@@ -165,7 +167,7 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     layout4->addWidget(developer);
     layout4->addItem(horizontalSpacer(337));
     groupBox4_2Layout->addLayout(layout4);
-    textLabel1_3 = new QLabel(groupBox4_2);
+    textLabel1_3 = new NoteLabel(groupBox4_2);
     textLabel1_3->setObjectName(QStringLiteral("textLabel1_3"));
     textLabel1_3->setWordWrap(true);
     groupBox4_2Layout->addWidget(textLabel1_3);
