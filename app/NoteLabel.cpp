@@ -68,7 +68,8 @@ QSizeF NoteLabel::layOut(qreal textWidth) const
     if (m_laidOutAt != textWidth) {
         m_document.setTextWidth(textWidth);
         m_laidOutAt = textWidth;
-        m_sizes[textWidth] = m_document.size();
+        // Wide as the longest line rather than as the width offered.
+        m_sizes[textWidth] = QSizeF(m_document.idealWidth(), m_document.size().height());
     }
     return m_sizes[textWidth];
 }
@@ -117,8 +118,7 @@ QSize NoteLabel::sizeHint() const
     const qreal across =
         wordWrap() ? QFontMetrics(m_document.defaultFont()).averageCharWidth() * 80 : qreal(-1);
     const QSizeF size = documentSize(across);
-    const QSize text(int(std::ceil(wordWrap() ? qMin(size.width(), m_document.idealWidth()) : size.width())),
-                     int(std::ceil(size.height())));
+    const QSize text(int(std::ceil(size.width())), int(std::ceil(size.height())));
     m_sizeHint = (text + extra()).expandedTo(minimumSize());
     return m_sizeHint;
 }

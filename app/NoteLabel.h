@@ -26,7 +26,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    // The document's size laid out at textWidth (-1: unwrapped), from the cache when it has it.
+    // The document laid out at textWidth (-1: unwrapped): its longest line and its height, from the
+    // cache when it has them.
     QSizeF documentSize(qreal textWidth) const;
     // The same, with the document itself left laid out at textWidth.
     QSizeF layOut(qreal textWidth) const;

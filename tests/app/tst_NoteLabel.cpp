@@ -106,10 +106,22 @@ void tst_NoteLabel::followsTextAndFontChanges()
     label.setFont(larger);
     QVERIFY(label.heightForWidth(300) > before);
 
+    // Hints asked again after other widths were laid out come out as a fresh label's.
+    label.sizeHint();
+    label.heightForWidth(150);
+    label.setContentsMargins(2, 2, 2, 2);
+    NoteLabel fresh;
+    dress(fresh, note);
+    fresh.setFont(larger);
+    fresh.setContentsMargins(2, 2, 2, 2);
+    QCOMPARE(label.sizeHint(), fresh.sizeHint());
+    QCOMPARE(label.minimumSizeHint(), fresh.minimumSizeHint());
+
     label.setWordWrap(false);
     QLabel reference;
     dress(reference, note);
     reference.setFont(larger);
+    reference.setContentsMargins(2, 2, 2, 2);
     reference.setWordWrap(false);
     QCOMPARE(label.sizeHint(), reference.sizeHint());
 }
