@@ -4,9 +4,23 @@
 #include <QEvent>
 #include <QPainter>
 #include <QStyleOption>
-#include <QTextFrame>
 
 #include <cmath>
+
+namespace {
+
+int ceiling(qreal value)
+{
+    return int(std::ceil(value));
+}
+
+// QTextDocument's integer square root, so that the natural size comes out to the pixel as QLabel's.
+int integerRoot(qreal value)
+{
+    return int(std::sqrt(double(uint(value))));
+}
+
+} // namespace
 
 NoteLabel::NoteLabel(QWidget *parent)
     : QLabel(parent)
@@ -20,33 +34,29 @@ NoteLabel::NoteLabel(QWidget *parent)
 
 NoteLabel::~NoteLabel() = default;
 
-void NoteLabel::forget() const
-{
-    m_sizes.clear();
-    m_laidOutAt = -2;
-    m_sizeHint = QSize();
-    m_minimumSizeHint = QSize();
-}
-
 void NoteLabel::sync() const
 {
     QTextOption option = m_document.defaultTextOption();
     const QTextOption::WrapMode wrap = wordWrap() ? QTextOption::WordWrap : QTextOption::ManualWrap;
     const bool optionChanged = option.alignment() != alignment() || option.wrapMode() != wrap;
     const QString current = text();
-    if (m_populated && current == m_source && !optionChanged)
+    const bool textChanged = !m_populated || current != m_source || textFormat() != m_format;
+    if (!textChanged && !optionChanged)
         return;
-    forget();
+    m_layouts.clear();
+    m_laidOutAt = -2;
+    m_naturalSize = QSizeF();
     if (optionChanged) {
         option.setAlignment(alignment());
         option.setWrapMode(wrap);
         m_document.setDefaultTextOption(option);
     }
-    if (!m_populated || current != m_source) {
+    if (textChanged) {
         m_source = current;
+        m_format = textFormat();
         m_populated = true;
         const bool rich =
-            textFormat() == Qt::RichText || (textFormat() == Qt::AutoText && Qt::mightBeRichText(current));
+            m_format == Qt::RichText || (m_format == Qt::AutoText && Qt::mightBeRichText(current));
         m_document.setDefaultFont(font());
         if (rich)
             m_document.setHtml(current);
@@ -55,23 +65,46 @@ void NoteLabel::sync() const
     }
 }
 
-QSizeF NoteLabel::documentSize(qreal textWidth) const
+NoteLabel::Layout NoteLabel::layoutAt(qreal textWidth) const
 {
     sync();
-    const auto known = m_sizes.find(textWidth);
-    return known != m_sizes.end() ? known->second : layOut(textWidth);
+    const auto known = m_layouts.find(textWidth);
+    return known != m_layouts.end() ? known->second : layOut(textWidth);
 }
 
-QSizeF NoteLabel::layOut(qreal textWidth) const
+NoteLabel::Layout NoteLabel::layOut(qreal textWidth) const
 {
     sync();
     if (m_laidOutAt != textWidth) {
         m_document.setTextWidth(textWidth);
         m_laidOutAt = textWidth;
-        // Wide as the longest line rather than as the width offered.
-        m_sizes[textWidth] = QSizeF(m_document.idealWidth(), m_document.size().height());
+        m_layouts[textWidth] = {m_document.size(), m_document.idealWidth()};
     }
-    return m_sizes[textWidth];
+    return m_layouts[textWidth];
+}
+
+QSizeF NoteLabel::naturalSize() const
+{
+    sync();
+    if (m_naturalSize.isValid())
+        return m_naturalSize;
+    if (!wordWrap()) {
+        m_naturalSize = layoutAt(-1).size;
+        return m_naturalSize;
+    }
+    // A box near the golden ratio, at most 80 'x' wide, ending at the width of its longest line.
+    const int widest = QFontMetrics(m_document.defaultFont()).horizontalAdvance(QLatin1Char('x')) * 80;
+    Layout tried = layoutAt(widest);
+    if (tried.size.width() != 0) {
+        int across = integerRoot(5 * tried.size.height() * tried.size.width() / 3);
+        tried = layoutAt(qMin(across, widest));
+        if (across * 3 < 5 * tried.size.height()) {
+            across = integerRoot(2 * tried.size.height() * tried.size.width());
+            tried = layoutAt(qMin(across, widest));
+        }
+    }
+    m_naturalSize = layoutAt(tried.idealWidth).size;
+    return m_naturalSize;
 }
 
 QSize NoteLabel::extra() const
@@ -104,55 +137,33 @@ qreal NoteLabel::textWidthFor(int width) const
 
 int NoteLabel::heightForWidth(int width) const
 {
-    const QSizeF size = documentSize(textWidthFor(width));
-    return qMax(int(std::ceil(size.height())) + extra().height(), minimumHeight());
+    const Layout layout = layoutAt(textWidthFor(width));
+    return qMax(ceiling(layout.size.height()) + extra().height(), minimumHeight());
 }
 
 QSize NoteLabel::sizeHint() const
 {
-    sync();
-    if (m_sizeHint.isValid())
-        return m_sizeHint;
-    // As QLabel sizes wrapped plain text of several lines: 80 average characters wide, or the
-    // text's own width when narrower. (Its golden-ratio search for rich text took four layouts.)
-    const qreal across =
-        wordWrap() ? QFontMetrics(m_document.defaultFont()).averageCharWidth() * 80 : qreal(-1);
-    const QSizeF size = documentSize(across);
-    const QSize text(int(std::ceil(size.width())), int(std::ceil(size.height())));
-    m_sizeHint = (text + extra()).expandedTo(minimumSize());
-    return m_sizeHint;
+    ensurePolished();
+    // With a minimum width, QLabel's hint is the text wrapped at that width.
+    const QSizeF text =
+        wordWrap() && minimumWidth() > 0 ? layoutAt(textWidthFor(minimumWidth())).size : naturalSize();
+    return (QSize(ceiling(text.width()), ceiling(text.height())) + extra()).expandedTo(minimumSize());
 }
 
 QSize NoteLabel::minimumSizeHint() const
 {
-    sync();
-    if (m_minimumSizeHint.isValid())
-        return m_minimumSizeHint;
-    const QSize hint = sizeHint();
-    // One line of each paragraph high, and as wide as the longest word.
-    const int height = qMin(heightForWidth(QWIDGETSIZE_MAX), hint.height());
-    const QSizeF narrowest = documentSize(textWidthFor(0));
-    const int width = wordWrap() ? int(std::ceil(narrowest.width())) + extra().width() : hint.width();
-    m_minimumSizeHint = QSize(width, height).expandedTo(minimumSize());
-    return m_minimumSizeHint;
+    ensurePolished();
+    // As wide as the longest word, and one line of each paragraph high.
+    const int width =
+        wordWrap() ? ceiling(layoutAt(textWidthFor(0)).size.width()) + extra().width() : sizeHint().width();
+    const int height = qMin(heightForWidth(QWIDGETSIZE_MAX), sizeHint().height());
+    return QSize(width, height).expandedTo(minimumSize());
 }
 
 void NoteLabel::changeEvent(QEvent *event)
 {
-    switch (event->type()) {
-    case QEvent::FontChange:
-    case QEvent::ApplicationFontChange:
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange)
         m_populated = false;
-        forget();
-        break;
-    case QEvent::StyleChange:
-    case QEvent::ContentsRectChange:
-        m_sizeHint = QSize();
-        m_minimumSizeHint = QSize();
-        break;
-    default:
-        break;
-    }
     QLabel::changeEvent(event);
 }
 
@@ -161,9 +172,10 @@ void NoteLabel::paintEvent(QPaintEvent *)
     QPainter painter(this);
     drawFrame(&painter);
     const qreal textWidth = textWidthFor(width());
-    const QSizeF size = layOut(textWidth);
+    const Layout layout = layOut(textWidth);
 
-    // Placed where QLabel places its document: past half the indent, centred vertically.
+    // Where QLabel places its document: half the indent in from the aligned edge, centred
+    // vertically. The text keeps the width its height was worked out for, so it is never cut off.
     QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
     int indentation = indent();
     if (indentation < 0 && frameWidth())
@@ -178,11 +190,18 @@ void NoteLabel::paintEvent(QPaintEvent *)
         if (alignment() & Qt::AlignBottom)
             area.setBottom(area.bottom() - indentation);
     }
+    qreal left = area.left();
+    if (textWidth >= 0 && textWidth < area.width()) {
+        if (alignment() & Qt::AlignRight)
+            left += area.width() - textWidth;
+        else if (alignment() & Qt::AlignHCenter)
+            left += (area.width() - textWidth) / 2;
+    }
     qreal top = area.top();
     if (alignment() & Qt::AlignVCenter)
-        top += qMax((area.height() - size.height()) / 2, qreal(0));
+        top += qMax((area.height() - layout.size.height()) / 2, qreal(0));
     else if (alignment() & Qt::AlignBottom)
-        top += qMax(area.height() - size.height(), qreal(0));
+        top += qMax(area.height() - layout.size.height(), qreal(0));
 
     QStyleOption option;
     option.initFrom(this);
@@ -190,8 +209,8 @@ void NoteLabel::paintEvent(QPaintEvent *)
     context.palette = option.palette;
     if (foregroundRole() != QPalette::Text && isEnabled())
         context.palette.setColor(QPalette::Text, context.palette.color(foregroundRole()));
-    painter.translate(area.left(), top);
-    context.clip = QRectF(0, 0, area.width(), area.bottom() - top + 1);
+    painter.translate(left, top);
+    context.clip = QRectF(area.left() - left, 0, area.width(), area.bottom() - top + 1);
     painter.setClipRect(context.clip);
     m_document.documentLayout()->draw(&painter, context);
 }

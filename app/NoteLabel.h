@@ -7,7 +7,7 @@
 
 // A word-wrapped rich-text QLabel that lays its text out once per width. QLabel lays the whole
 // document out again, shaping every word anew, on each size query and once more to restore its own
-// width; for the dialog's two notes that was most of its start-up.
+// width; for the dialog's two notes that was most of its start-up. Sizes are QLabel's own.
 //
 // No Q_OBJECT: it adds no signals, slots or properties, and to the form and to whoever inspects it
 // it stays a QLabel.
@@ -26,24 +26,30 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    // The document laid out at textWidth (-1: unwrapped): its longest line and its height, from the
-    // cache when it has them.
-    QSizeF documentSize(qreal textWidth) const;
-    // The same, with the document itself left laid out at textWidth.
-    QSizeF layOut(qreal textWidth) const;
+    struct Layout
+    {
+        QSizeF size;      // the document's size at that width
+        qreal idealWidth; // its longest line
+    };
+
+    // The document laid out at textWidth (-1: unwrapped), from the cache when it has it.
+    Layout layoutAt(qreal textWidth) const;
+    // The same, with the document itself left laid out at textWidth, ready to draw.
+    Layout layOut(qreal textWidth) const;
+    // The text's size with no width imposed, chosen as QTextDocument::adjustSize() chooses it.
+    QSizeF naturalSize() const;
     // The width the text gets inside a label of the given outer width.
     qreal textWidthFor(int width) const;
     // Room taken around the text: frame, contents margins, margin and indent.
     QSize extra() const;
-    // Rebuilds the document when the text changed since it was last laid out.
+    // Rebuilds the document when its text, format, font or options no longer match the label's.
     void sync() const;
-    void forget() const;
 
     mutable QTextDocument m_document;
     mutable QString m_source;
+    mutable Qt::TextFormat m_format = Qt::AutoText;
     mutable bool m_populated = false;
     mutable qreal m_laidOutAt = -2;
-    mutable std::map<qreal, QSizeF> m_sizes;
-    mutable QSize m_sizeHint;
-    mutable QSize m_minimumSizeHint;
+    mutable std::map<qreal, Layout> m_layouts;
+    mutable QSizeF m_naturalSize;
 };
