@@ -1,7 +1,6 @@
 #include "NoteLabel.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QEvent>
 #include <QPainter>
 #include <QStyleOption>
 
@@ -40,7 +39,8 @@ void NoteLabel::sync() const
     const QTextOption::WrapMode wrap = wordWrap() ? QTextOption::WordWrap : QTextOption::ManualWrap;
     const bool optionChanged = option.alignment() != alignment() || option.wrapMode() != wrap;
     const QString current = text();
-    const bool textChanged = !m_populated || current != m_source || textFormat() != m_format;
+    const bool textChanged =
+        current != m_source || textFormat() != m_format || font() != m_document.defaultFont();
     if (!textChanged && !optionChanged)
         return;
     m_layouts.clear();
@@ -54,7 +54,6 @@ void NoteLabel::sync() const
     if (textChanged) {
         m_source = current;
         m_format = textFormat();
-        m_populated = true;
         const bool rich =
             m_format == Qt::RichText || (m_format == Qt::AutoText && Qt::mightBeRichText(current));
         m_document.setDefaultFont(font());
@@ -158,13 +157,6 @@ QSize NoteLabel::minimumSizeHint() const
         wordWrap() ? ceiling(layoutAt(textWidthFor(0)).size.width()) + extra().width() : sizeHint().width();
     const int height = qMin(heightForWidth(QWIDGETSIZE_MAX), sizeHint().height());
     return QSize(width, height).expandedTo(minimumSize());
-}
-
-void NoteLabel::changeEvent(QEvent *event)
-{
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange)
-        m_populated = false;
-    QLabel::changeEvent(event);
 }
 
 void NoteLabel::paintEvent(QPaintEvent *)

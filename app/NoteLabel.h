@@ -22,7 +22,6 @@ public:
     int heightForWidth(int width) const override;
 
 protected:
-    void changeEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -48,7 +47,6 @@ private:
     mutable QTextDocument m_document;
     mutable QString m_source;
     mutable Qt::TextFormat m_format = Qt::AutoText;
-    mutable bool m_populated = false;
     mutable qreal m_laidOutAt = -2;
     mutable std::map<qreal, Layout> m_layouts;
     mutable QSizeF m_naturalSize;

@@ -78,18 +78,11 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
     checkPath();
 
     // Stand-alone has no variable of its own: it is a server root equal to the root.
-    if (loadedRoot == loadedServerRoot) {
+    // Ticking the box disables the server widgets through its toggled signal.
+    const bool standAlone = loadedRoot == loadedServerRoot;
+    if (standAlone)
         server->setText(openPreferences()->value(lastKnownServerKey()).toString());
-        standalone->setChecked(true);
-        server->setEnabled(false);
-        setServer->setEnabled(false);
-        setReserveServer->setEnabled(false);
-    } else {
-        standalone->setChecked(false);
-        server->setEnabled(true);
-        setServer->setEnabled(true);
-        setReserveServer->setEnabled(true);
-    }
+    standalone->setChecked(standAlone);
 }
 
 QString trox_inst_envDialog::systemDirectory() const
@@ -185,7 +178,8 @@ void trox_inst_envDialog::accept()
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
     QStringList failures;
-    // The changed variables go to the store together, so that each file is replaced once.
+    // The changed variables go to the store together, so that the environment file is replaced once
+    // for them; the developer flag follows the profile files on its own.
     QList<QPair<QString, QString>> variables;
     const auto apply = [&variables](const char *name, const QString &value, const QString &baseline) {
         if (value != baseline)

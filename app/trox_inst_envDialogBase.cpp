@@ -1,5 +1,6 @@
 #include "trox_inst_envDialogBase.h"
 
+#include "FormLayout.h"
 #include "NoteLabel.h"
 
 #include <QCheckBox>
@@ -25,20 +26,11 @@ template <typename Layout> Layout *groupLayout(QGroupBox *box)
     return inner;
 }
 
-QSizePolicy fixedAcross(const QWidget *widget, QSizePolicy::Policy vertical)
-{
-    QSizePolicy policy(QSizePolicy::Fixed, vertical);
-    policy.setHorizontalStretch(0);
-    policy.setVerticalStretch(0);
-    policy.setHeightForWidth(widget->sizePolicy().hasHeightForWidth());
-    return policy;
-}
-
 QLabel *captionLabel(QWidget *parent, const char *name)
 {
     auto *label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
-    label->setSizePolicy(fixedAcross(label, QSizePolicy::Preferred));
+    label->setSizePolicy(QSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred));
     label->setAlignment(Qt::AlignVCenter | Qt::AlignRight);
     return label;
 }
@@ -58,7 +50,7 @@ QPushButton *setButton(QWidget *parent, const char *name)
 {
     auto *button = new QPushButton(parent);
     button->setObjectName(QLatin1String(name));
-    button->setSizePolicy(fixedAcross(button, QSizePolicy::Fixed));
+    button->setSizePolicy(QSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed));
     button->setMaximumSize(QSize(45, 32767));
     return button;
 }
@@ -83,12 +75,7 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
 {
     setObjectName(QLatin1String(name ? name : "trox_inst_envDialogBase"));
     setModal(modal);
-    setSizeGripEnabled(true);
-
-    trox_inst_envDialogBaseLayout = new QVBoxLayout(this);
-    trox_inst_envDialogBaseLayout->setObjectName(QStringLiteral("trox_inst_envDialogBaseLayout"));
-    trox_inst_envDialogBaseLayout->setContentsMargins(11, 11, 11, 11);
-    trox_inst_envDialogBaseLayout->setSpacing(6);
+    trox_inst_envDialogBaseLayout = FormLayout::column(this, "trox_inst_envDialogBaseLayout");
 
     groupBox4 = groupBox(this, "groupBox4");
     groupBox4Layout = groupLayout<QGridLayout>(groupBox4);
@@ -158,13 +145,8 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
 
     groupBox4_2 = groupBox(this, "groupBox4_2");
     groupBox4_2Layout = groupLayout<QVBoxLayout>(groupBox4_2);
-    layout4 = new QHBoxLayout;
-    layout4->setObjectName(QStringLiteral("layout4"));
-    layout4->setContentsMargins(0, 0, 0, 0);
-    layout4->setSpacing(6);
-    developer = new QCheckBox(groupBox4_2);
-    developer->setObjectName(QStringLiteral("developer"));
-    layout4->addWidget(developer);
+    layout4 = FormLayout::row("layout4");
+    developer = FormLayout::add<QCheckBox>(groupBox4_2, layout4, "developer");
     layout4->addItem(horizontalSpacer(337));
     groupBox4_2Layout->addLayout(layout4);
     textLabel1_3 = new NoteLabel(groupBox4_2);
@@ -176,17 +158,10 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     trox_inst_envDialogBaseLayout->addItem(
         new QSpacerItem(20, 19, QSizePolicy::Minimum, QSizePolicy::Expanding));
 
-    layout1 = new QHBoxLayout;
-    layout1->setObjectName(QStringLiteral("layout1"));
-    layout1->setContentsMargins(0, 0, 0, 0);
-    layout1->setSpacing(6);
+    layout1 = FormLayout::row("layout1");
     layout1->addItem(horizontalSpacer(100));
-    ok = new QPushButton(this);
-    ok->setObjectName(QStringLiteral("ok"));
-    layout1->addWidget(ok);
-    cancel = new QPushButton(this);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    layout1->addWidget(cancel);
+    ok = FormLayout::add<QPushButton>(this, layout1, "ok");
+    cancel = FormLayout::add<QPushButton>(this, layout1, "cancel");
     trox_inst_envDialogBaseLayout->addLayout(layout1);
 
     languageChange();

@@ -8,7 +8,7 @@
 class QDialog;
 class QPushButton;
 
-// Construction steps the editor forms share. Every object is named after the member that holds it.
+// Construction steps the forms share. Every object is named after the member that holds it.
 namespace FormLayout {
 
 // Turns on the dialog's size grip and gives it its top-level column: margin 11, spacing 6.

@@ -3,6 +3,7 @@
 #include "preferences.h"
 
 #include <QListWidget>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -44,6 +45,8 @@ void promote(QListWidget *list, const QString &text)
 {
     if (text.isEmpty())
         return;
+    // Reordering moves the current item; the editor must not take that as the operator's choice.
+    const QSignalBlocker blocker(list);
     if (QListWidgetItem *existing = findIgnoringCase(list, text))
         list->insertItem(0, list->takeItem(list->row(existing)));
     else

@@ -32,12 +32,7 @@ void browseWorkstations::loadWorkstations(const QString &directory)
     for (QDomElement entry = list.firstChildElement(); !entry.isNull(); entry = entry.nextSiblingElement())
         lines.append(entry.attribute(QStringLiteral("id")) + QLatin1String(" - ") +
                      entry.attribute(QStringLiteral("name")));
-    if (lines.isEmpty())
-        return;
-
-    workstations->setUpdatesEnabled(false);
     workstations->addItems(lines);
-    workstations->setUpdatesEnabled(true);
 }
 
 void browseWorkstations::accept()

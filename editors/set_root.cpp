@@ -31,8 +31,6 @@ void set_root::setPathRules(const PathRules &rules)
 
 void set_root::accept()
 {
-    // The list is about to be reordered; its current-item signal must not overwrite the path.
-    previous->blockSignals(true);
     const QString text = m_rules.stripTrailingSeparators(m_rules.normaliseSeparators(path->text()));
     RecentList::promote(previous, text);
     path->setText(text);

@@ -39,7 +39,6 @@ void set_server::accept()
         return;
     }
     server->setText(m_rules.normaliseSeparators(server->text()));
-    previous->blockSignals(true);
     RecentList::promote(previous, server->text());
     set_serverBase::accept();
 }

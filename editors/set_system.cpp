@@ -42,12 +42,7 @@ void set_system::listSystems(const QString &root)
         const int order = a.compare(b, Qt::CaseInsensitive);
         return order != 0 ? order < 0 : a < b;
     });
-    if (systems.isEmpty())
-        return;
-
-    available->setUpdatesEnabled(false);
     available->addItems(systems);
-    available->setUpdatesEnabled(true);
 }
 
 void set_system::availableSelected(QListWidgetItem *lbi)

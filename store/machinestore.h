@@ -14,10 +14,6 @@ namespace Registry {
 // their environment keys onto environment.d files; any other key does not exist there.
 inline constexpr quint32 HKEY_LOCAL_MACHINE = 0x80000002u;
 inline constexpr quint32 HKEY_CURRENT_USER = 0x80000001u;
-inline constexpr quint32 KEY_ALL_ACCESS = 0xF003Fu;
-inline constexpr quint32 REG_EXPAND_SZ = 2u;
-inline constexpr quint32 HWND_BROADCAST = 0xFFFFu;
-inline constexpr quint32 WM_SETTINGCHANGE = 0x001Au;
 inline constexpr char machineEnvironmentKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 inline constexpr char userEnvironmentKey[] = "Environment";

@@ -9,9 +9,3 @@ std::unique_ptr<QSettings> openPreferences()
                                        QString::fromLatin1(Preferences::organization),
                                        QString::fromLatin1(Preferences::application));
 }
-
-bool savePreferences(const std::function<void(QSettings &)> &edit)
-{
-    preparePreferenceLocation();
-    return savePreferenceEdit(edit);
-}

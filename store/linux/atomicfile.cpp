@@ -44,13 +44,20 @@ int followLinks(QByteArray &path)
     return ELOOP;
 }
 
-int makeDirectory(const QByteArray &directory)
+// 0 for an existing directory, ENOTDIR for anything else there, or why it could not be looked at.
+int existingDirectory(const QByteArray &directory)
 {
     struct stat info;
-    if (stat(directory.constData(), &info) == 0)
-        return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-    if (errno != ENOENT)
+    if (stat(directory.constData(), &info) != 0)
         return errno;
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
+int makeDirectory(const QByteArray &directory)
+{
+    const int found = existingDirectory(directory);
+    if (found != ENOENT)
+        return found;
     if (const int error = makeDirectory(directoryOf(directory)))
         return error;
     if (mkdir(directory.constData(), 0755) != 0)
@@ -158,15 +165,6 @@ private:
     bool m_renamed = false;
 };
 
-void syncDirectory(const QByteArray &directory)
-{
-    const int fd = open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 // An advisory lock on the target's directory serialises writers (this tool in two processes, or a
 // playbook doing the same) without leaving a lock file behind or costing a write to disk.
 class DirectoryLock
@@ -199,6 +197,8 @@ public:
     DirectoryLock(const DirectoryLock &) = delete;
     DirectoryLock &operator=(const DirectoryLock &) = delete;
     int error() const { return m_error; }
+    // Makes a rename into the directory durable.
+    void sync() const { fsync(m_fd); }
 
 private:
     int m_fd;
@@ -214,16 +214,10 @@ Result edit(const QString &path, Directories directories,
     if (const int error = followLinks(target))
         return {error, Step::Open};
     const QByteArray directory = directoryOf(target);
-    if (directories == Directories::Create) {
-        if (const int error = makeDirectory(directory))
-            return {error, Step::Open};
-    } else {
-        struct stat info;
-        if (stat(directory.constData(), &info) != 0)
-            return {errno, Step::Open};
-        if (!S_ISDIR(info.st_mode))
-            return {ENOTDIR, Step::Open};
-    }
+    const int missing =
+        directories == Directories::Create ? makeDirectory(directory) : existingDirectory(directory);
+    if (missing)
+        return {missing, Step::Open};
 
     // The temporary file comes first: creating it tells exactly why the directory is not writable.
     TemporaryFile temporary(target);
@@ -258,7 +252,7 @@ Result edit(const QString &path, Directories directories,
     const mode_t mode = existed ? (previous.st_mode & 07777) : 0644;
     if (const int error = temporary.commit(changed, mode, existed ? &previous : nullptr, target))
         return {error, Step::Write};
-    syncDirectory(directory);
+    lock.sync();
     return {};
 }
 

@@ -19,7 +19,8 @@ const int announcementTimeoutMs = 2000;
 
 bool isVariableName(const QString &name)
 {
-    return EnvFile::isValidName(name.toLatin1()) && name.toLatin1() == name.toUtf8();
+    // Anything outside Latin-1 becomes '?', which no name may hold.
+    return EnvFile::isValidName(name.toLatin1());
 }
 
 // NUL, CR and LF would end the line early and let the rest be read as another variable or key.

@@ -38,7 +38,7 @@ QMap<QString, QVariant> contentsOf(QSettings &settings)
 
 } // namespace
 
-bool savePreferenceEdit(const std::function<void(QSettings &)> &edit)
+bool savePreferences(const std::function<void(QSettings &)> &edit)
 {
     // Where a system-scope QSettings keeps "organization/application" on Unix; naming it here saves
     // parsing the file once more just to ask for its name.

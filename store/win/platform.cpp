@@ -12,7 +12,7 @@ void preparePreferenceLocation()
     // The registry's HKEY_LOCAL_MACHINE\Software is the native system scope already.
 }
 
-bool savePreferenceEdit(const std::function<void(QSettings &)> &edit)
+bool savePreferences(const std::function<void(QSettings &)> &edit)
 {
     // Registry values are replaced whole by the system; there is no file to leave half written.
     const std::unique_ptr<QSettings> store = openPreferences();

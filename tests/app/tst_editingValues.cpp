@@ -1,4 +1,5 @@
 #include "browseWorkstations.h"
+#include "editortesting.h"
 #include "modalcatcher.h"
 #include "sandbox.h"
 #include "set_root.h"
@@ -23,14 +24,6 @@ void clickItem(QListWidget *list, const QString &text)
     const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
     QVERIFY2(found.size() == 1, qPrintable(text));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found.first()).center());
-}
-
-QStringList texts(const QListWidget *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result << list->item(i)->text();
-    return result;
 }
 
 void typeAndEnter(QLineEdit *edit, const QString &text)
@@ -92,10 +85,8 @@ void tst_editingValues::addSystem(const QString &name, const QByteArray &worksta
 
 void tst_editingValues::start(const QString &system)
 {
-    qputenv("OV_ROOT", QFile::encodeName(m_root));
-    qputenv("OV_SYSTEM", system.toUtf8());
-    qputenv("OV_SERVER_ROOT", "/srv/main");
-    qputenv("OV_WORKSTATION", "1");
+    Sandbox::setVariables({QStringLiteral("OV_ROOT=") + m_root, QStringLiteral("OV_SYSTEM=") + system,
+                           QStringLiteral("OV_SERVER_ROOT=/srv/main"), QStringLiteral("OV_WORKSTATION=1")});
     m_dialog = std::make_unique<trox_inst_envDialog>();
     m_catcher = std::make_unique<ModalCatcher>();
     m_catcher->ignore(m_dialog.get());
@@ -114,7 +105,7 @@ void tst_editingValues::rootAndSystemRecheckThePath()
         auto *chooser = qobject_cast<set_system *>(modal);
         if (!chooser)
             return false;
-        offered = texts(chooser->available);
+        offered = entries(chooser->available);
         clickItem(chooser->available, QStringLiteral("beta"));
         QTest::keyClick(chooser->system, Qt::Key_Return);
         return true;
@@ -141,7 +132,7 @@ void tst_editingValues::rootAndSystemRecheckThePath()
     m_catcher->setResponder([&offered](QWidget *modal) {
         auto *chooser = qobject_cast<set_system *>(modal);
         if (chooser) {
-            offered = texts(chooser->available);
+            offered = entries(chooser->available);
             QTest::mouseClick(chooser->buttonOk, Qt::LeftButton);
         }
         return chooser != nullptr;
@@ -192,7 +183,7 @@ void tst_editingValues::workstationBrowserFollowsTheShownSystem()
             return true;
         }
         if (auto *browser = qobject_cast<browseWorkstations *>(modal)) {
-            listed = texts(browser->workstations);
+            listed = entries(browser->workstations);
             shownPath = browser->showPath->text();
             clickItem(browser->workstations, QStringLiteral("8 - Beta Eight"));
             QTest::mouseClick(browser->buttonOk, Qt::LeftButton);
@@ -228,7 +219,7 @@ void tst_editingValues::serverAndReserveServerShareOneList()
     m_catcher->setResponder([&offered, &opened](QWidget *modal) {
         auto *editor = qobject_cast<set_server *>(modal);
         if (editor) {
-            offered = texts(editor->previous);
+            offered = entries(editor->previous);
             opened = editor->server->text();
             typeAndEnter(editor->server, QStringLiteral("/srv/spare"));
         }

@@ -165,9 +165,8 @@ void tst_hostileInputs::hostileValue()
             qputenv(name, value);
         qputenv("OV_SERVER_ROOT", "/srv/main");
     } else {
-        qputenv("OV_ROOT", "/opt/trox");
-        qputenv("OV_SYSTEM", "plant");
-        qputenv("OV_SERVER_ROOT", "/srv/main");
+        Sandbox::setVariables({QStringLiteral("OV_ROOT=/opt/trox"), QStringLiteral("OV_SYSTEM=plant"),
+                               QStringLiteral("OV_SERVER_ROOT=/srv/main")});
     }
     m_dialog = std::make_unique<trox_inst_envDialog>();
     m_dialog->show();

@@ -203,12 +203,8 @@ bool tst_storeFaults::inject(Fault fault, const QStringList &directories, QStrin
 
 QVector<ModalCatcher::Seen> tst_storeFaults::pressOk()
 {
-    for (const char *name : {"OV_RESERVE_SERVER_ROOT", "OV_DEVELOPER"})
-        qunsetenv(name);
-    qputenv("OV_ROOT", QFile::encodeName(m_root));
-    qputenv("OV_SYSTEM", "alpha");
-    qputenv("OV_SERVER_ROOT", "/srv/main");
-    qputenv("OV_WORKSTATION", "4");
+    Sandbox::setVariables({QStringLiteral("OV_ROOT=") + m_root, QStringLiteral("OV_SYSTEM=alpha"),
+                           QStringLiteral("OV_SERVER_ROOT=/srv/main"), QStringLiteral("OV_WORKSTATION=4")});
     trox_inst_envDialog dialog;
     dialog.show();
     QTest::qWait(20);
