@@ -85,8 +85,9 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
 
 void trox_inst_envDialog::checkPath()
 {
-    warning->setText(ValueRules().systemExists(root->text(), system->text()) ? QString()
-                                                                              : tr("This path does not exist!"));
+    warning->setText(ValueRules().systemExists(root->text(), system->text())
+                         ? QString()
+                         : tr("This path does not exist!"));
 }
 
 void trox_inst_envDialog::doStandAloneToggle(bool on)

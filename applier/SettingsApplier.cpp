@@ -78,9 +78,10 @@ QList<SettingsApplier::Step> SettingsApplier::plan(const Settings &loaded, const
 
     // An empty number would wipe a valid one stored in the files; leave them as they are.
     if (!edited.workstation.isEmpty()) {
-        steps.append({Step::ProfileFile, QStringLiteral("xsv.ini"), QStringLiteral("Network"), edited.workstation});
         steps.append(
-            {Step::ProfileFile, QStringLiteral("taskbase.ini"), QStringLiteral("System"), edited.workstation});
+            {Step::ProfileFile, QStringLiteral("xsv.ini"), QStringLiteral("Network"), edited.workstation});
+        steps.append({Step::ProfileFile, QStringLiteral("taskbase.ini"), QStringLiteral("System"),
+                      edited.workstation});
         steps.append({Step::ProfileFile, ValueRules().systemProfile(edited.root, edited.system),
                       QStringLiteral("Network"), edited.workstation});
     }
@@ -106,8 +107,8 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             continue;
         case Step::LastKnownServer: {
             const QString &server = step.value;
-            const bool saved =
-                savePreferences([&server](QSettings &store) { store.setValue(lastKnownServerKey(), server); });
+            const bool saved = savePreferences(
+                [&server](QSettings &store) { store.setValue(lastKnownServerKey(), server); });
             outcome.step.target = openPreferences()->fileName();
             outcome.landing = saved ? Outcome::InFile : Outcome::Failed;
             break;
@@ -156,7 +157,8 @@ QString SettingsApplier::Report::warning() const
             failures << tr("the last known server in %1").arg(outcome.step.target);
             break;
         case Step::ProfileFile:
-            failures << tr("Workstation in %1: %2").arg(outcome.step.target, describeStoreError(outcome.error));
+            failures
+                << tr("Workstation in %1: %2").arg(outcome.step.target, describeStoreError(outcome.error));
             break;
         }
     }

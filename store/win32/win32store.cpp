@@ -163,9 +163,8 @@ bool readProfileString(const std::wstring &section, const std::wstring &key, con
     const wchar_t absent[] = L"\n";
     std::wstring buffer(256, L'\0');
     for (;;) {
-        const DWORD length =
-            GetPrivateProfileStringW(section.c_str(), key.c_str(), absent, buffer.data(),
-                                     static_cast<DWORD>(buffer.size()), fileName.c_str());
+        const DWORD length = GetPrivateProfileStringW(section.c_str(), key.c_str(), absent, buffer.data(),
+                                                      static_cast<DWORD>(buffer.size()), fileName.c_str());
         if (length + 1 < buffer.size() || buffer.size() >= 65536) {
             buffer.resize(length);
             break;
