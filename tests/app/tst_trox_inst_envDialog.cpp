@@ -147,6 +147,8 @@ void tst_trox_inst_envDialog::structure()
 
 void tst_trox_inst_envDialog::setButtonsStayNarrow()
 {
+    // Set, so that a load that runs before the window is exposed opens no box.
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
     trox_inst_envDialog dialog;
     dialog.resize(1400, 700);
     dialog.show();
