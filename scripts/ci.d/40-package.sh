@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Ships what was built in build/: validates the desktop entry, AppStream data and manual page, makes
 # the Debian package with cpack, installs it with apt-get, runs the real-window checks and the
-# screenshot script against the installed /usr/bin/trox_inst_env, checks that the Ansible playbook
-# the dialog and the command-line tool write the same bytes, and removes the package again, leaving no file behind.
+# screenshot script against the installed /usr/bin/trox_inst_env, checks that the Ansible playbook,
+# the dialog and the command-line tool write the same bytes, and removes the package again, leaving
+# no file behind.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
