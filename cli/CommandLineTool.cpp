@@ -154,9 +154,8 @@ int CommandLineTool::invalid(const QString &message)
     return InvalidInput;
 }
 
-SettingsApplier::Settings CommandLineTool::storedSettings() const
+SettingsApplier::Settings CommandLineTool::settingsOf(const QList<StoredVariable> &stored)
 {
-    const QList<StoredVariable> stored = loadStoredVariables(allVariables());
     SettingsApplier::Settings settings;
     settings.root = stored.value(0).value;
     settings.system = stored.value(1).value;
@@ -172,7 +171,7 @@ int CommandLineTool::show(bool json)
 {
     const QStringList names = allVariables();
     const QList<StoredVariable> stored = loadStoredVariables(names);
-    const SettingsApplier::Settings settings = storedSettings();
+    const SettingsApplier::Settings settings = settingsOf(stored);
     const QString server = lastKnownServer();
 
     QJsonObject variables;
@@ -228,7 +227,8 @@ int CommandLineTool::show(bool json)
 
 int CommandLineTool::set(const QStringList &assignments, const QStringList &switches, bool dryRun)
 {
-    const SettingsApplier::Settings stored = storedSettings();
+    const QList<StoredVariable> variables = loadStoredVariables(allVariables());
+    SettingsApplier::Settings stored = settingsOf(variables);
     SettingsApplier::Settings edited = stored;
     // In stand-alone mode the dialog keeps the last known server for the moment the switch goes off.
     if (stored.standAlone)
@@ -270,6 +270,23 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
         }
     }
 
+    // A value only inherited from the caller's environment is in no store yet: one that is given
+    // is written even when it equals what the caller has.
+    const auto inherited = [&](int index) {
+        return variables.value(index).source == StoredVariable::Inherited &&
+               seen.contains(allVariables().at(index));
+    };
+    if (inherited(0))
+        stored.root = QString();
+    if (inherited(1))
+        stored.system = QString();
+    if (inherited(2))
+        stored.server = QString();
+    if (inherited(3))
+        stored.reserveServer = QString();
+    if (inherited(4))
+        stored.workstation = QString();
+
     const auto has = [&switches](const char *name) {
         return switches.contains(QLatin1String(name));
     };
@@ -285,8 +302,12 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
         edited.standAlone = true;
     else if (has("no-stand-alone") || seen.contains(QStringLiteral("OV_SERVER_ROOT")))
         edited.standAlone = false;
-    if (has("developer") || has("no-developer"))
+    if (has("developer") || has("no-developer")) {
         edited.developer = has("developer");
+        // Not stored yet: the baseline differs, so the flag is written.
+        if (variables.value(5).source == StoredVariable::Inherited)
+            stored.developer = !edited.developer;
+    }
 
     if (!rules.systemExists(edited.root, edited.system))
         m_err << "trox_inst_env_cli: " << rules.systemDirectory(edited.root, edited.system) << ": "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "machinestore.h"
 #include "SettingsApplier.h"
 
 #include <QCoreApplication>
@@ -22,8 +23,8 @@ public:
 private:
     int show(bool json);
     int set(const QStringList &assignments, const QStringList &switches, bool dryRun);
-    // The stored settings as a new login gets them; stand-alone as the dialog works it out.
-    SettingsApplier::Settings storedSettings() const;
+    // The settings as a new login gets them; stand-alone as the dialog works it out.
+    static SettingsApplier::Settings settingsOf(const QList<StoredVariable> &stored);
     int invalid(const QString &message);
 
     QTextStream m_out;

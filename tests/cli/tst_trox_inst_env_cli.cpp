@@ -126,8 +126,9 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
     Sandbox sandbox;
     const QString root = sandbox.root() + QLatin1String("/opt/trox");
     QVERIFY(QDir().mkpath(root + QLatin1String("/alpha/config/system")));
-    // A value this session inherited from an older login.
+    // Values this session inherited from an older login, or from the caller's own shell.
     qputenv("OV_WORKSTATION", "12");
+    qputenv("OV_SYSTEM", "alpha");
     Run result =
         run({QStringLiteral("set"), QLatin1String("OV_ROOT=") + root, QStringLiteral("OV_SYSTEM=alpha"),
              QStringLiteral("OV_WORKSTATION=40"), QStringLiteral("OV_RESERVE_SERVER_ROOT=/srv/spare")});
