@@ -1,5 +1,6 @@
 #include "trox_inst_envDialog.h"
 
+#include "machinestore.h"
 #include "preferences.h"
 #include "set_root.h"
 #include "set_server.h"
