@@ -99,7 +99,8 @@ int main(int argc, char *argv[])
         else if (arguments.contains(QLatin1String("--no-developer")))
             dialog.developer->setChecked(false);
         dialog.checkPath();
-        dialog.ok->click();
+        // Queued: Ok's message boxes wait on this timer, which does not fire again inside its own slot.
+        QMetaObject::invokeMethod(dialog.ok, &QPushButton::click, Qt::QueuedConnection);
     });
     operatorTimer.start(5);
     dialog.exec();
