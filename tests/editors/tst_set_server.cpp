@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void doubleClick_data();
     void doubleClick();
     void sharedWithReserveServer();
+    void helpExamplesAccepted();
 
 private:
     std::unique_ptr<Sandbox> m_sandbox;
@@ -207,6 +209,26 @@ void tst_set_server::sharedWithReserveServer()
     QVERIFY(next.server->text().isEmpty());
     set_root root;
     QCOMPARE(root.previous->count(), 0);
+}
+
+// Every example path of the editor's own help, as this platform shows it, is a path it takes.
+void tst_set_server::helpExamplesAccepted()
+{
+    const QRegularExpression path(QStringLiteral(R"((?:^|\s)([^\s<>]*[/\\][^\s<>]*))"));
+    QStringList examples;
+    for (const QRegularExpressionMatch &match : path.globalMatch(set_server().toolTip()))
+        examples << match.captured(1);
+    QCOMPARE(examples.size(), 3);
+    for (const QString &example : std::as_const(examples)) {
+        set_server editor;
+        const int code = runModal(editor, [&] {
+            QTest::keyClicks(editor.server, example);
+            QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
+            if (editor.isVisible())
+                QTest::mouseClick(editor.buttonCancel, Qt::LeftButton);
+        });
+        QVERIFY2(code == QDialog::Accepted, qPrintable(example));
+    }
 }
 
 QTEST_MAIN(tst_set_server)
