@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # /etc/profile.d/trox_inst_env.sh: gives console logins, ssh sessions and "su -" the TROX values that
 # graphical logins get from systemd's environment.d: the machine file first, then the user's own
 # file over it, read and expanded the way systemd's user environment generator does it. Silent and
@@ -83,12 +84,11 @@ function parse(text,    n, i, c, st, name, value, has, keyTrail, valTrail) {
     if (st != "prekey" && st != "key" && st != "comment") assign(name, keyTrail, value, has)
 }
 
-# "NAME=" and "NAME=\"\"" set nothing; every other value is expanded against what is set so far.
+# "NAME=" and "NAME=\"\"" set nothing, as if the line were not there.
 function assign(name, keyTrail, value, has) {
     if (keyTrail >= 0) name = substr(name, 1, keyTrail)
     if (!has || name !~ /^[A-Za-z_][A-Za-z0-9_]*$/) return
-    env[name] = expand(value)
-    assigned[name] = 1
+    count++; names[count] = name; values[count] = value
 }
 
 # ${NAME}, $NAME, ${NAME:-default}, ${NAME:+alternate} and $$, step by step as systemd expands them.
@@ -141,12 +141,16 @@ FILENAME != current { if (current != "") parse(text); current = FILENAME; text =
 { text = text $0 "\n" }
 END {
     if (current != "") parse(text)
-    split("OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION OV_DEVELOPER", names, " ")
+    # The user manager never had the variables of these files before reading them: a reference to one
+    # of them ahead of its assignment finds nothing, whatever this shell inherited.
+    for (i = 1; i <= count; i++) delete env[names[i]]
+    for (i = 1; i <= count; i++) { env[names[i]] = expand(values[i]); assigned[names[i]] = 1 }
+    split("OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION OV_DEVELOPER", ours, " ")
     for (i = 1; i <= 6; i++) {
-        if (!(names[i] in assigned)) continue
-        value = env[names[i]]
+        if (!(ours[i] in assigned)) continue
+        value = env[ours[i]]
         gsub(/\047/, "\047\\\047\047", value)
-        printf "export %s=\047%s\047\n", names[i], value
+        printf "export %s=\047%s\047\n", ours[i], value
     }
 }' ${trox_inst_env_machine:+"$trox_inst_env_machine"} ${trox_inst_env_user:+"$trox_inst_env_user"} 2>/dev/null) && eval "$trox_inst_env_exports"
 fi

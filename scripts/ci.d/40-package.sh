@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Ships what was built in build/: validates the desktop entry, AppStream data and manual page, makes
-# the Debian package with cpack, installs it with apt-get, runs the real-window checks and the
+# Ships what was built in build/: validates the desktop entry, polkit action, AppStream data and
+# manual page, makes the Debian package with cpack and checks it with lintian, installs it with apt-get,
+# checks that a login shell gets the stored values, runs the real-window checks and the
 # screenshot script against the installed /usr/bin/trox_inst_env, checks that the Ansible playbook
 # writes the same bytes as the tool, and removes the package again, leaving no file behind.
 set -euo pipefail
@@ -14,8 +15,10 @@ step() { echo "-- $*"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
 
-step "desktop entry, AppStream data and manual page"
+step "desktop entry, polkit action, profile script, AppStream data and manual page"
 desktop-file-validate packaging/trox_inst_env.desktop
+xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd packaging/com.quarnby.trox_inst_env.policy
+sh -n packaging/trox_inst_env.sh
 appstreamcli validate --no-net --strict packaging/com.quarnby.trox_inst_env.metainfo.xml
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l packaging/trox_inst_env.1 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "manual page: $warnings"
@@ -30,6 +33,8 @@ for dependency in libqt6widgets6 libqt6core6 libc6; do
 done
 mapfile -t shipped < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./|/|p' | grep -v '/$')
 printf '  %s\n' "${shipped[@]}"
+# Errors fail the step; warnings and notes are shown for whoever reads the log.
+lintian --fail-on error --no-tag-display-limit "$deb"
 
 step "install with apt-get"
 if dpkg-query -W -f='${Status}' trox-inst-env 2>/dev/null | grep -q 'install ok installed'; then
@@ -42,6 +47,22 @@ $sudo apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
 desktop-file-validate /usr/share/applications/trox_inst_env.desktop
 appstreamcli validate --no-net --strict /usr/share/metainfo/com.quarnby.trox_inst_env.metainfo.xml
 man -w trox_inst_env >/dev/null || fail "man trox_inst_env finds no page"
+# pkaction needs a running polkit daemon; without one the file check above stands.
+if pkaction >/dev/null 2>&1; then
+    pkaction --verbose --action-id com.quarnby.trox_inst_env.run | grep -q 'exec.path.*/usr/bin/trox_inst_env' ||
+        fail "polkit does not know the action"
+fi
+
+step "a login shell gets the stored values through /etc/profile.d"
+sandbox=$(mktemp -d)
+login() { env -i HOME="$sandbox/home" TROX_INST_ENV_PREFIX="$sandbox/prefix" bash -l -c 'echo "$OV_ROOT"'; }
+mkdir -p "$sandbox/home"
+quiet=$(login 2>&1) || fail "a login without the files failed"
+[ -z "$quiet" ] || fail "a login without the files printed: $quiet"
+[ -x "$build/packaging/trox_store_write" ] || cmake --build "$build" --target trox_store_write
+TROX_INST_ENV_PREFIX="$sandbox/prefix" HOME="$sandbox/home" "$build/packaging/trox_store_write" OV_ROOT='/srv/a b'
+[ "$(login)" = '/srv/a b' ] || fail "a login got OV_ROOT='$(login)', expected '/srv/a b'"
+rm -rf "$sandbox"
 
 step "real-window checks against the installed binary"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash tests/e2e/start_and_escape.sh /usr/bin/trox_inst_env

@@ -1,7 +1,9 @@
 #include "modalcatcher.h"
+#include "pathrules.h"
 #include "preferences.h"
 #include "sandbox.h"
 #include "trox_inst_envDialog.h"
+#include "ValueLabel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -46,6 +48,7 @@ private Q_SLOTS:
     void structure_data();
     void structure();
     void setButtonsStayNarrow();
+    void longValueStaysOnScreen();
     void objectNameAndSize();
     void helpTexts();
     void languageChangeEmptiesValues();
@@ -163,6 +166,22 @@ void tst_trox_inst_envDialog::setButtonsStayNarrow()
     dialog.reject();
 }
 
+// A value too long for the screen is shown shortened in the middle; Ok still compares the whole of it.
+void tst_trox_inst_envDialog::longValueStaysOnScreen()
+{
+    trox_inst_envDialog dialog;
+    const QString value = QLatin1Char('/') + QString(248, QLatin1Char('r')) + QLatin1String("/end");
+    dialog.root->setText(value);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.frameGeometry().width() <= dialog.screen()->availableGeometry().width());
+    QCOMPARE(dialog.root->text(), value);
+    const QString shown = static_cast<ValueLabel *>(dialog.root)->shownText();
+    QVERIFY(shown.startsWith(QLatin1String("/rr")) && shown.endsWith(QLatin1String("/end")));
+    QVERIFY(shown.size() < value.size());
+    dialog.reject();
+}
+
 void tst_trox_inst_envDialog::objectNameAndSize()
 {
     trox_inst_envDialog unnamed;
@@ -190,7 +209,7 @@ void tst_trox_inst_envDialog::helpTexts()
     QVERIFY(!tip.contains(QLatin1String("\n\n")));
     QCOMPARE(QString(whatsThis).replace(QLatin1String("\n\n"), QLatin1String("\n")) + QLatin1Char('\n'), tip);
     // The reserve server's examples are not the server's.
-    const QString example = QStringLiteral("\\\\trox-master\\share\\path");
+    const QString example = PathRules::native().examplePaths(QStringLiteral("\\\\trox-master\\share\\path"));
     QVERIFY(dialog.server->toolTip().contains(example));
     QVERIFY(!tip.contains(example));
 }
