@@ -34,7 +34,7 @@ done
 mapfile -t shipped < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./|/|p' | grep -v '/$')
 printf '  %s\n' "${shipped[@]}"
 # Errors fail the step; warnings and notes are shown for whoever reads the log.
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 
 step "install with apt-get"
 if dpkg-query -W -f='${Status}' trox-inst-env 2>/dev/null | grep -q 'install ok installed'; then
