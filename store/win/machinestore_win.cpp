@@ -92,6 +92,11 @@ void broadcastEnvironmentChange()
     worker.join();
 }
 
+void avoidSilentSessionBus()
+{
+    // Windows has no session bus.
+}
+
 QString describeStoreError(quint32 code)
 {
     return QString::fromStdWString(Win32Store::describeError(code));
