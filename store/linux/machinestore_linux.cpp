@@ -222,6 +222,8 @@ QList<StoredVariable> loadStoredVariables(const QStringList &names)
             stored.value = qEnvironmentVariable(key.constData());
             stored.source = StoredVariable::Inherited;
         }
+        if (stored.isSet() && stored.value.isNull())
+            stored.value = QStringLiteral(""); // set, though empty: only an unset value is null
         result.append(stored);
     }
     return result;
