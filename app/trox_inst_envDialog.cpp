@@ -51,23 +51,27 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
 {
     killTimer(event->timerId());
 
-    if (!qEnvironmentVariableIsSet("OV_ROOT")) {
+    const QList<StoredVariable> stored =
+        loadStoredVariables({QStringLiteral("OV_ROOT"), QStringLiteral("OV_SYSTEM"),
+                             QStringLiteral("OV_SERVER_ROOT"), QStringLiteral("OV_RESERVE_SERVER_ROOT"),
+                             QStringLiteral("OV_WORKSTATION"), QStringLiteral("OV_DEVELOPER")});
+    if (!stored.at(0).isSet()) {
         QMessageBox::critical(this, errorCaption(),
                               tr("The root path environment has not been set (OV_ROOT)"));
         reject();
     }
-    if (!qEnvironmentVariableIsSet("OV_SYSTEM")) {
+    if (!stored.at(1).isSet()) {
         QMessageBox::critical(this, errorCaption(),
                               tr("The system environment has not been set (OV_SYSTEM)"));
         reject();
     }
 
-    loadedRoot = qEnvironmentVariable("OV_ROOT");
-    loadedSystem = qEnvironmentVariable("OV_SYSTEM");
-    loadedServerRoot = qEnvironmentVariable("OV_SERVER_ROOT");
-    loadedReserveServerRoot = qEnvironmentVariable("OV_RESERVE_SERVER_ROOT");
-    loadedWorkstation = qEnvironmentVariable("OV_WORKSTATION");
-    loadedDeveloper = qEnvironmentVariable("OV_DEVELOPER") == QLatin1String("true");
+    loadedRoot = stored.at(0).value;
+    loadedSystem = stored.at(1).value;
+    loadedServerRoot = stored.at(2).value;
+    loadedReserveServerRoot = stored.at(3).value;
+    loadedWorkstation = stored.at(4).value;
+    loadedDeveloper = stored.at(5).value == QLatin1String("true");
 
     root->setText(loadedRoot);
     system->setText(loadedSystem);

@@ -35,6 +35,29 @@ QVector<int> gridCell(QWidget *widget)
     return {row, col, rowSpan, colSpan};
 }
 
+// "NAME=value" is inherited by the process; "machine:NAME=value" and "user:NAME=value" are lines of
+// the machine-wide and the per-user environment file.
+void setStoredAndInherited(const Sandbox &sandbox, const QStringList &assignments)
+{
+    QStringList inherited;
+    QByteArray machine, user;
+    for (const QString &assignment : assignments) {
+        if (assignment.startsWith(QLatin1String("machine:")))
+            machine += assignment.mid(8).toUtf8() + '\n';
+        else if (assignment.startsWith(QLatin1String("user:")))
+            user += assignment.mid(5).toUtf8() + '\n';
+        else
+            inherited.append(assignment);
+    }
+    Sandbox::setVariables(inherited);
+    if (!machine.isEmpty())
+        Sandbox::writeFile(sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf")),
+                           machine);
+    if (!user.isEmpty())
+        Sandbox::writeFile(sandbox.userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf"),
+                           user);
+}
+
 } // namespace
 
 class tst_trox_inst_envDialog : public QObject
@@ -150,6 +173,8 @@ void tst_trox_inst_envDialog::structure()
 
 void tst_trox_inst_envDialog::setButtonsStayNarrow()
 {
+    // Set, so that a load that runs before the window is exposed opens no box.
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
     trox_inst_envDialog dialog;
     dialog.resize(1400, 700);
     dialog.show();
@@ -270,6 +295,14 @@ void tst_trox_inst_envDialog::load_data()
         << QStringList{"/r", "s", "", "", ""} << false << false;
     QTest::newRow("markup shown as text") << QStringList{"OV_ROOT=<b>/r</b>", "OV_SYSTEM=s"} << "-"
                                           << QStringList{"<b>/r</b>", "s", "", "", ""} << false << false;
+    QTest::newRow("stored values over inherited ones")
+        << QStringList{"OV_ROOT=/stale",
+                       "OV_SYSTEM=plant",
+                       "OV_WORKSTATION=12",
+                       "machine:OV_ROOT=/opt/trox",
+                       "machine:OV_WORKSTATION=40",
+                       "user:OV_SERVER_ROOT=\"${OV_ROOT}\""}
+        << "-" << QStringList{"/opt/trox", "plant", "", "", "40"} << true << false;
 }
 
 void tst_trox_inst_envDialog::load()
@@ -279,7 +312,7 @@ void tst_trox_inst_envDialog::load()
     QFETCH(QStringList, labels);
     QFETCH(bool, standalone);
     QFETCH(bool, developer);
-    Sandbox::setVariables(environment);
+    setStoredAndInherited(*m_sandbox, environment);
     if (storedServer != QLatin1String("-"))
         openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), storedServer);
 
@@ -309,13 +342,15 @@ void tst_trox_inst_envDialog::missingVariablesReportedInOrder_data()
     QTest::newRow("root missing") << QStringList{"OV_SYSTEM=s", "OV_SERVER_ROOT=/srv"} << QStringList{noRoot};
     QTest::newRow("system missing") << QStringList{"OV_ROOT=/r"} << QStringList{noSystem};
     QTest::newRow("both missing") << QStringList{} << QStringList{noRoot, noSystem};
+    QTest::newRow("root only stored")
+        << QStringList{"machine:OV_ROOT=/r", "user:OV_SYSTEM="} << QStringList{noSystem};
 }
 
 void tst_trox_inst_envDialog::missingVariablesReportedInOrder()
 {
     QFETCH(QStringList, environment);
     QFETCH(QStringList, messages);
-    Sandbox::setVariables(environment);
+    setStoredAndInherited(*m_sandbox, environment);
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);
