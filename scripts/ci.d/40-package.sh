@@ -35,6 +35,7 @@ mapfile -t shipped < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./|
 printf '  %s\n' "${shipped[@]}"
 # Errors fail the step; warnings and notes are shown for whoever reads the log.
 lintian --fail-on error --tag-display-limit 0 "$deb"
+echo "  lintian: no errors"
 
 step "install with apt-get"
 if dpkg-query -W -f='${Status}' trox-inst-env 2>/dev/null | grep -q 'install ok installed'; then
