@@ -211,24 +211,17 @@ void tst_set_server::sharedWithReserveServer()
     QCOMPARE(root.previous->count(), 0);
 }
 
-// Every example path of the editor's own help, as this platform shows it, is a path it takes.
+// Every example path of the editor's own help, as this platform shows it, passes its check.
 void tst_set_server::helpExamplesAccepted()
 {
+    set_server editor;
     const QRegularExpression path(QStringLiteral(R"((?:^|\s)([^\s<>]*[/\\][^\s<>]*))"));
-    QStringList examples;
-    for (const QRegularExpressionMatch &match : path.globalMatch(set_server().toolTip()))
-        examples << match.captured(1);
-    QCOMPARE(examples.size(), 3);
-    for (const QString &example : std::as_const(examples)) {
-        set_server editor;
-        const int code = runModal(editor, [&] {
-            QTest::keyClicks(editor.server, example);
-            QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-            if (editor.isVisible())
-                QTest::mouseClick(editor.buttonCancel, Qt::LeftButton);
-        });
-        QVERIFY2(code == QDialog::Accepted, qPrintable(example));
+    int examples = 0;
+    for (const QRegularExpressionMatch &match : path.globalMatch(editor.toolTip())) {
+        QVERIFY2(!editor.invalidServerPath(match.captured(1)), qPrintable(match.captured(1)));
+        ++examples;
     }
+    QCOMPARE(examples, 3);
 }
 
 QTEST_MAIN(tst_set_server)
