@@ -185,44 +185,24 @@ private:
 
 // Writers of one file take a lock on a file beside it that only writers of the directory can open.
 // A lock on the directory or on the target itself would be open to every user who can read them,
-// and any of them could stall every write.
+// and any of them could stall every write. The holder removes the lock file as it lets go, so a
+// writer that locked a file since removed tries again on the one now there.
 class WriterLock
 {
 public:
     WriterLock(const QByteArray &directory, const QByteArray &name)
+        : m_path(directory + "/." + name + ".lock")
     {
         struct stat parent;
         if (stat(directory.constData(), &parent) != 0) {
             m_error = errno;
             return;
         }
-        const QByteArray path = directory + "/." + name + ".lock";
-        const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
         const mode_t mode =
             0600 | ((parent.st_mode & S_IWGRP) ? 0060 : 0) | ((parent.st_mode & S_IWOTH) ? 0006 : 0);
-        m_fd = open(path.constData(), flags | O_CREAT | O_EXCL, mode);
-        if (m_fd >= 0) {
-            // Independent of the umask and the creator's group: the directory's writers share it.
-            if (mode & 0060)
-                (void)fchown(m_fd, uid_t(-1), parent.st_gid);
-            fchmod(m_fd, mode);
-        } else if (errno == EEXIST) {
-            m_fd = open(path.constData(), flags);
-        }
-        struct stat info;
-        if (m_fd < 0) {
-            m_error = errno == ELOOP ? int(SafeOpen::ERROR_FOREIGN_LINK) : errno;
-            return;
-        }
-        if (fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            m_error = int(SafeOpen::ERROR_NOT_REGULAR);
-            return;
-        }
-        for (int waited = 0; flock(m_fd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                m_error = errno;
+        for (int waited = 0;; waited += 10) {
+            if ((m_error = take(mode, parent.st_gid)) != EWOULDBLOCK)
                 return;
-            }
             if (waited >= 5000) {
                 m_error = int(SafeOpen::ERROR_LOCK_HELD);
                 return;
@@ -232,6 +212,8 @@ public:
     }
     ~WriterLock()
     {
+        if (m_error == 0)
+            unlink(m_path.constData());
         if (m_fd >= 0)
             close(m_fd); // releases the lock
     }
@@ -240,6 +222,37 @@ public:
     int error() const { return m_error; }
 
 private:
+    // 0 when the lock is held, EWOULDBLOCK to try again, or why it cannot be taken.
+    int take(mode_t mode, gid_t group)
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+        const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        m_fd = open(m_path.constData(), flags | O_CREAT | O_EXCL, mode);
+        if (m_fd >= 0) {
+            // Independent of the umask and the creator's group: the directory's writers share it.
+            if (mode & 0060)
+                (void)fchown(m_fd, uid_t(-1), group);
+            fchmod(m_fd, mode);
+        } else if (errno == EEXIST) {
+            m_fd = open(m_path.constData(), flags);
+            if (m_fd < 0 && errno == ENOENT)
+                return EWOULDBLOCK; // its holder just removed it
+        }
+        if (m_fd < 0)
+            return errno == ELOOP ? int(SafeOpen::ERROR_FOREIGN_LINK) : errno;
+        struct stat opened, named;
+        if (fstat(m_fd, &opened) != 0 || !S_ISREG(opened.st_mode))
+            return int(SafeOpen::ERROR_NOT_REGULAR);
+        if (flock(m_fd, LOCK_EX | LOCK_NB) != 0)
+            return errno == EINTR ? EWOULDBLOCK : errno;
+        if (lstat(m_path.constData(), &named) != 0 || named.st_ino != opened.st_ino ||
+            named.st_dev != opened.st_dev)
+            return EWOULDBLOCK;
+        return 0;
+    }
+
+    QByteArray m_path;
     int m_fd = -1;
     int m_error = 0;
 };
@@ -256,7 +269,7 @@ void removeLeftovers(const QByteArray &directory, const QByteArray &name)
     while (const dirent *entry = readdir(listing)) {
         const QByteArray found(entry->d_name);
         struct stat info;
-        if (found.size() == prefix.size() + 6 && found.startsWith(prefix) && !found.endsWith(".lock") &&
+        if (found.size() == prefix.size() + 6 && found.startsWith(prefix) &&
             fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
             info.st_uid == geteuid())
             unlinkat(fd, entry->d_name, 0);
