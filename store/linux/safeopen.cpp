@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
