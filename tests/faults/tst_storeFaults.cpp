@@ -532,8 +532,8 @@ void tst_storeFaults::sharedFile()
              qPrintable(describeStoreError(error)));
     QCOMPARE(Sandbox::readFile(file).contains(target == Profile ? "=9\n" : "/new"), reason.isEmpty());
     QVERIFY(!QFile::exists(leftover) && !QFile::exists(m_sandbox->root() + "/alice/.config"));
-    QVERIFY(!QFile::exists(path(BothEnv, 1)) ||
-            target == BothEnv); // a held lock is no reason to land per-user
+    // A held lock is no reason to land per-user.
+    QVERIFY(!QFile::exists(path(BothEnv, 1)) || target == BothEnv);
     if (around == Attributes)
         QCOMPARE(attributes(), before);
     if (around == OwnerOnly)
