@@ -10,9 +10,7 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
-
 #include <memory>
-
 #include <unistd.h>
 
 PathRules PathRules::native()
@@ -51,7 +49,8 @@ void preparePreferenceLocation()
 {
     // Qt reads XDG_CONFIG_DIRS only in newer releases; setting the path each time keeps the
     // location right on all of them and follows TROX_INST_ENV_PREFIX. A file that may not be read
-    // is treated as missing: the store then reads as empty, and a write is refused on its own.
+    // is treated as missing: the store then reads as empty (nothing can be created below /dev/null),
+    // and a write is refused on its own.
     const QString directory = MachinePaths::systemConfigDir();
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope,
                        safeToOpen(preferenceFile()) ? directory : QStringLiteral("/dev/null"));
