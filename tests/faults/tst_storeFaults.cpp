@@ -493,9 +493,8 @@ void tst_storeFaults::sharedFile()
                                     QStringList{QStringLiteral("-c"), QStringLiteral("echo; exec sleep 60")});
         return m_holders.back()->waitForReadyRead(5000);
     };
-    const QStringList nobody{QStringLiteral("setpriv"),       QStringLiteral("--reuid=65534"),
-                             QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                             QStringLiteral("flock"),         QStringLiteral("-s")};
+    const QStringList nobody =
+        QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups flock -s").split(QLatin1Char(' '));
     QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
     if (around == ForeignReadLock)
         QVERIFY(hold(nobody + QStringList{directory}) && hold(nobody + QStringList{file}));
