@@ -35,27 +35,24 @@ QVector<int> gridCell(QWidget *widget)
     return {row, col, rowSpan, colSpan};
 }
 
-// "NAME=value" is inherited by the process; "machine:NAME=value" and "user:NAME=value" are lines of
-// the machine-wide and the per-user environment file.
+// "NAME=value" is inherited; "machine:NAME=value" and "user:NAME=value" are lines of the two files.
 void setStoredAndInherited(const Sandbox &sandbox, const QStringList &assignments)
 {
+    QByteArray files[2];
     QStringList inherited;
-    QByteArray machine, user;
     for (const QString &assignment : assignments) {
-        if (assignment.startsWith(QLatin1String("machine:")))
-            machine += assignment.mid(8).toUtf8() + '\n';
-        else if (assignment.startsWith(QLatin1String("user:")))
-            user += assignment.mid(5).toUtf8() + '\n';
-        else
+        const int file = assignment.startsWith(QLatin1String("machine:")) ? 0
+                         : assignment.startsWith(QLatin1String("user:"))  ? 1
+                                                                          : -1;
+        if (file < 0)
             inherited.append(assignment);
+        else
+            files[file] += assignment.mid(assignment.indexOf(QLatin1Char(':')) + 1).toUtf8() + '\n';
     }
     Sandbox::setVariables(inherited);
-    if (!machine.isEmpty())
-        Sandbox::writeFile(sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf")),
-                           machine);
-    if (!user.isEmpty())
-        Sandbox::writeFile(sandbox.userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf"),
-                           user);
+    Sandbox::writeFile(sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf")), files[0]);
+    Sandbox::writeFile(sandbox.userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf"),
+                       files[1]);
 }
 
 } // namespace

@@ -58,38 +58,35 @@ private:
         const auto more = [&] {
             char buffer[256];
             const ssize_t got = recv(peer, buffer, sizeof buffer, 0);
-            if (got > 0)
-                in.append(buffer, int(got));
+            in.append(buffer, int(qMax<ssize_t>(got, 0)));
             return got > 0;
         };
-        const auto reply = [&](const QByteArray &bytes) {
-            send(peer, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+        const auto reply = [&](const char *bytes, size_t size) {
+            send(peer, bytes, size, MSG_NOSIGNAL);
         };
-        bool silent = false;
-        while (!silent) {
-            while (!in.contains("\r\n"))
-                if (!more())
-                    return;
-            const qsizetype end = in.indexOf("\r\n") + 2;
+        for (qsizetype end; (end = in.indexOf("\r\n")) >= 0 || more();) {
+            if (end < 0)
+                continue;
             const QByteArray line = in.left(end);
-            in.remove(0, end);
-            if (line.contains("AUTH")) {
-                reply("OK 0123456789abcdef0123456789abcdef\r\n");
-            } else if (line.startsWith("NEGOTIATE_UNIX_FD") && answers >= 3) {
-                reply("AGREE_UNIX_FD\r\n");
-            } else if (line.startsWith("BEGIN") && answers >= 2) {
-                while (in.size() < 16 && more()) {
-                }
-                // A method return to serial 1, no body.
-                reply(QByteArray("l\x02\x00\x01\x00\x00\x00\x00\x01\x00\x00\x00\x08\x00\x00\x00"
-                                 "\x05\x01u\x00\x01\x00\x00\x00",
-                                 24));
-                silent = true;
-            } else {
-                silent = true;
+            in.remove(0, end + 2);
+            if (line.contains("AUTH"))
+                reply("OK 0123456789abcdef0123456789abcdef\r\n", 37);
+            else if (line == "NEGOTIATE_UNIX_FD" && answers >= 3)
+                reply("AGREE_UNIX_FD\r\n", 15);
+            else if (line != "BEGIN" || answers < 2 || (in.size() < 16 && !more()))
+                break;
+            else {
+                // A method return to Hello (serial 1), without a body; then silence.
+                reply("l\x02\x00\x01\0\0\0\0\x01\0\0\0\x08\0\0\0\x05\x01u\0\x01\0\0\0", 24);
+                break;
             }
         }
-        while (more()) {
+        drain(peer);
+    }
+    static void drain(int peer)
+    {
+        char buffer[256];
+        while (recv(peer, buffer, sizeof buffer, 0) > 0) {
         }
     }
 
