@@ -107,16 +107,11 @@ void tst_pathrules::examplePaths_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
     const int win = PathRules::Windows, posix = PathRules::Posix;
-    const QString help =
-        QStringLiteral("<p>e.g.<br>\n  \\\\srv\\trox\\systems<br>\nor<br>\nc:\\mysystem</p>");
+    const QString help = QStringLiteral("<br>  \\\\srv\\trox\\dir<br>or c:\\my path: a b:c");
     QTest::newRow("win unchanged") << win << help << help;
-    QTest::newRow("posix help") << posix << help
-                                << QStringLiteral(
-                                       "<p>e.g.<br>\n  /mnt/srv/trox/systems<br>\nor<br>\n/mysystem</p>");
+    QTest::newRow("posix") << posix << help << "<br>  /mnt/srv/trox/dir<br>or /my path: a b:c";
     QTest::newRow("posix in parentheses") << posix << "(e.g. \\\\10.0.0.1\\trox)"
                                           << "(e.g. /mnt/10.0.0.1/trox)";
-    QTest::newRow("posix words kept") << posix << "the Windows path: a b:c"
-                                      << "the Windows path: a b:c";
 }
 
 void tst_pathrules::examplePaths()
