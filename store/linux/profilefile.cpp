@@ -36,7 +36,7 @@ QByteArray setKeyInUtf16(const QByteArray &contents, QStringConverter::Encoding 
     const auto flags = QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom;
     QStringDecoder decode(encoding, flags);
     const QString text = decode(contents.mid(2));
-    if (decode.hasError() || !text.isValidUtf16())
+    if (contents.size() % 2 != 0 || decode.hasError() || !text.isValidUtf16())
         return QByteArray();
     const QByteArray edited = setKeyInText(text.toUtf8(), section, key, value);
     QStringEncoder encode(encoding, flags);
@@ -55,7 +55,7 @@ QByteArray setKey(const QByteArray &contents, const QByteArray &section, const Q
     // Text that is not ASCII goes in as UTF-8, which must not be mixed into a file in another encoding.
     if (!isAscii(section + key + value)) {
         QStringDecoder decode(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        (void)decode(contents);
+        const QString text = decode(contents);
         if (decode.hasError())
             return QByteArray();
     }
