@@ -50,8 +50,6 @@ void tst_envfile::setVariable_data()
     // A continued value or comment is ended by a blank line before the appended one.
     QTest::newRow("continued value") << QByteArray("A=x\\") << QByteArray("x")
                                      << QByteArray("A=x\\\n\nOV_ROOT=\"x\"\n");
-    QTest::newRow("continued value, crlf")
-        << QByteArray("A=x\\\r\n") << QByteArray("x") << QByteArray("A=x\\\r\nOV_ROOT=\"x\"\r\n");
     QTest::newRow("continued comments") << QByteArray("# note \\\nOV_ROOT=old\n# end \\\n") << QByteArray("x")
                                         << QByteArray("# note \\\nOV_ROOT=old\n# end \\\n\nOV_ROOT=\"x\"\n");
     // The generator skips a file with a NUL and fails on a value that is not UTF-8 as systemd takes it.
