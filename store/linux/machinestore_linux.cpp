@@ -1,12 +1,15 @@
 #include "../machinestore.h"
+#include "../safefile.h"
 #include "../ValueRules.h"
 #include "atomicfile.h"
 #include "envfile.h"
 #include "machinepaths.h"
 #include "profilefile.h"
+#include "safeopen.h"
 #include "sessionannouncer.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QSet>
@@ -80,9 +83,9 @@ QList<QPair<QString, QString>> effectiveEnvironment()
         environmentFile(Registry::HKEY_LOCAL_MACHINE, QLatin1String(Registry::machineEnvironmentKey)),
         environmentFile(Registry::HKEY_CURRENT_USER, QLatin1String(Registry::userEnvironmentKey))};
     for (const QString &path : files) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const EnvFile::Assignment &assignment : EnvFile::parse(file.readAll())) {
+        QByteArray contents;
+        if (SafeFile::read(path, contents) == 0) {
+            for (const EnvFile::Assignment &assignment : EnvFile::parse(contents)) {
                 if (assignment.hasValue && EnvFile::isValidName(assignment.name))
                     assignments.append(assignment);
             }
@@ -124,20 +127,30 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
 {
     const QString path = environmentFile(root, subKey);
     quint32 error = path.isEmpty() ? ENOENT : 0;
+    AtomicFile::Options options;
+    options.directories = AtomicFile::Directories::Create;
+    // No login reads a machine file only its owner can read. A per-user file goes only into a home
+    // of the user the tool runs as: root with another user's HOME would hand that user a file of
+    // root's, and without HOME it would land in the root directory.
+    options.readableByAll = root == Registry::HKEY_LOCAL_MACHINE;
+    options.ownDirectories = root == Registry::HKEY_CURRENT_USER;
+    const QString home = qEnvironmentVariable("HOME");
+    if (!error && options.ownDirectories &&
+        (!QDir::isAbsolutePath(home) || QDir::cleanPath(home) == QLatin1String("/")))
+        error = SafeOpen::ERROR_FOREIGN_DIRECTORY;
     AtomicFile::Step step = AtomicFile::Step::Open;
     bool unreadable = false;
     if (!error) {
-        const AtomicFile::Result result =
-            AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &contents) {
-                QByteArray changed = contents;
-                for (const auto &[name, value] : values) {
-                    changed = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
-                    if (changed.isNull())
-                        break;
-                }
-                unreadable = !EnvFile::isLoginReadable(contents);
-                return changed;
-            });
+        const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
+            QByteArray changed = contents;
+            for (const auto &[name, value] : values) {
+                changed = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
+                if (changed.isNull())
+                    break;
+            }
+            unreadable = !EnvFile::isLoginReadable(contents);
+            return changed;
+        });
         error = unreadable ? quint32(EILSEQ) : quint32(result.error);
         step = result.failedStep;
     }
@@ -187,7 +200,8 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
 
     const quint32 machineError = setRegistryValues(Registry::HKEY_LOCAL_MACHINE,
                                                    QLatin1String(Registry::machineEnvironmentKey), valid);
-    const quint32 userError = machineError == 0
+    // A lock held past the wait is another writer at work, not a reason to land elsewhere.
+    const quint32 userError = machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
                                   ? 0
                                   : setRegistryValues(Registry::HKEY_CURRENT_USER,
                                                       QLatin1String(Registry::userEnvironmentKey), valid);
@@ -267,11 +281,24 @@ QString describeStoreError(quint32 code)
             "the file holds a NUL byte or text in an encoding that cannot be read or edited exactly "
             "(not valid UTF-8 or UTF-16); it was left as it is");
     if (code == EBADMSG)
+        return QStringLiteral("the file ends inside an unfinished quoted value; it was left "
+                              "as it is");
+    if (code == SafeOpen::ERROR_LOCK_HELD)
+        return QStringLiteral("another program kept the file locked for longer than 5 seconds");
+    if (code == SafeOpen::ERROR_FOREIGN_LINK)
         return QStringLiteral(
-            "the file ends inside an unfinished quoted value or continued line; it was left "
-            "as it is");
-    if (code == EBUSY)
-        return QStringLiteral("another program is changing the same file");
+            "the path leads through a symbolic link owned by another user, which is not followed");
+    if (code == SafeOpen::ERROR_NOT_REGULAR)
+        return QStringLiteral("a FIFO, device, socket or directory stands where a regular file should be");
+    if (code == SafeOpen::ERROR_FOREIGN_DIRECTORY)
+        return QStringLiteral("the per-user file would lie in a directory owned by another user, or HOME "
+                              "is not set to a home directory");
+    if (code == SafeOpen::ERROR_MOUNTED_TARGET)
+        return QStringLiteral(
+            "the file is a mount point (bind-mounted), so it cannot be replaced; change it where "
+            "it is mounted from");
+    if (code == EFBIG)
+        return QStringLiteral("the file is too large to be one this tool edits");
     if (code <= quint32(INT_MAX))
         return qt_error_string(int(code));
     return QStringLiteral("error 0x%1").arg(code, 0, 16);
