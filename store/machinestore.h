@@ -66,7 +66,8 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
 quint32 writeProfileString(const QString &section, const QString &key, const QString &value,
                            const QString &fileName);
 
-// Tells running programs that the environment changed. Bounded in time; keeps the GUI painting
+// Tells running programs that the environment changed: the tool's own variables, with the values a
+// new login computes. Bounded in time; keeps the GUI painting
 // while it waits when an event loop is running.
 void broadcastEnvironmentChange();
 

@@ -64,6 +64,9 @@ QList<Variable> compute(const std::function<std::optional<QByteArray>(const QByt
         variable.perUser = read.perUser;
         variable.untrusted = untrusted;
     }
+    // References see the values as expanded; what the login ends up with is what the generator prints.
+    for (Variable &variable : result)
+        variable.value = EnvFile::loginValue(variable.value);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "../machinestore.h"
 #include "../safefile.h"
+#include "../ValueRules.h"
 #include "atomicfile.h"
 #include "busprobe.h"
 #include "envfile.h"
@@ -40,9 +41,7 @@ QString refusedVariable(const QString &name, const QString &value)
     if (!isVariableName(name))
         return QStringLiteral(
             "the name is not letters, digits and underscores starting with a letter or underscore");
-    if (breaksLine(value))
-        return QStringLiteral("the value contains a line break or a NUL character");
-    return QString();
+    return ValueRules::refusal(value);
 }
 
 void logRefused(const char *what, const QString &name, const QString &reason)
@@ -63,11 +62,18 @@ QString environmentFile(quint32 root, const QString &subKey)
     return QString();
 }
 
-quint32 failedOpen(const QString &subKey, quint32 code)
+void logFailure(const QString &subKey, const QString &path, const QString &name, quint32 code)
 {
-    qDebug("couldn't open registry path 'HKEY_LOCAL_MACHINE\\'%s error=0x%X", subKey.toLatin1().constData(),
-           code);
-    return code;
+    const QByteArray error = describeStoreError(code).toUtf8();
+    if (path.isEmpty())
+        qDebug("no environment file stands for key '%s': %s (error=0x%X)", subKey.toUtf8().constData(),
+               error.constData(), code);
+    else if (name.isEmpty())
+        qDebug("couldn't open environment file '%s': %s (error=0x%X)", QFile::encodeName(path).constData(),
+               error.constData(), code);
+    else
+        qDebug("couldn't set variable '%s' in environment file '%s': %s (error=0x%X)",
+               name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
 }
 
 // The variables the tool owns, the only ones it announces.
@@ -96,6 +102,7 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
         (!QDir::isAbsolutePath(home) || QDir::cleanPath(home) == QLatin1String("/")))
         error = SafeOpen::ERROR_FOREIGN_DIRECTORY;
     AtomicFile::Step step = AtomicFile::Step::Open;
+    bool unreadable = false;
     if (!error) {
         const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
             QByteArray changed = contents;
@@ -104,20 +111,16 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
                 if (changed.isNull())
                     break;
             }
+            unreadable = !EnvFile::isLoginReadable(contents);
             return changed;
         });
-        error = quint32(result.error);
+        error = unreadable ? quint32(EILSEQ) : quint32(result.error);
         step = result.failedStep;
     }
     if (!error)
         return 0;
-    for (const auto &entry : values) {
-        if (step == AtomicFile::Step::Write)
-            qDebug("couldn't set key value '%s' in registry path 'HKEY_LOCAL_MACHINE\\%s' error = 0x%X",
-                   entry.first.toLatin1().constData(), subKey.toLatin1().constData(), error);
-        else
-            failedOpen(subKey, error);
-    }
+    for (const auto &entry : values)
+        logFailure(subKey, path, step == AtomicFile::Step::Write ? entry.first : QString(), error);
     return error;
 }
 
@@ -181,6 +184,8 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     QString refusal;
     if (breaksLine(section) || breaksLine(key) || breaksLine(value) || breaksLine(fileName))
         refusal = QStringLiteral("a line break or a NUL character in the section, key, value or file name");
+    else if (!(section + key + value).isValidUtf16())
+        refusal = QStringLiteral("half of a UTF-16 surrogate pair, which no UTF-8 file can hold");
     else if (section.trimmed().isEmpty() || section.contains(QLatin1Char(']')))
         refusal = QStringLiteral("the section is empty or contains ']'");
     else if (key.trimmed().isEmpty() || key.contains(QLatin1Char('=')) ||
@@ -200,11 +205,17 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     const QByteArray sectionBytes = section.toUtf8();
     const QByteArray keyBytes = key.toUtf8();
     const QByteArray valueBytes = value.toUtf8();
-    const AtomicFile::Result result =
+    bool mixed = false;
+    AtomicFile::Result result =
         AtomicFile::edit(path, bare ? AtomicFile::Directories::Create : AtomicFile::Directories::MustExist,
                          [&](const QByteArray &contents) {
-                             return ProfileFile::setKey(contents, sectionBytes, keyBytes, valueBytes);
+                             const QByteArray changed =
+                                 ProfileFile::setKey(contents, sectionBytes, keyBytes, valueBytes);
+                             mixed = changed.isNull();
+                             return changed;
                          });
+    if (mixed)
+        result.error = EILSEQ;
     if (result.error) {
         qDebug("couldn't write key '%s' of section '%s' in profile file '%s' error=0x%X",
                keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
@@ -300,11 +311,16 @@ QString describeStoreError(quint32 code)
     if (code == ERROR_REFUSED_INPUT)
         return QStringLiteral(
             "refused before anything was written: a variable name must be letters, digits and "
-            "underscores, and no text may contain a line break or a NUL character");
-    if (code == EBADMSG)
+            "underscores, no text may contain a line break or a NUL character, and a value must be "
+            "at most 32767 characters of text the login reads back exactly (no tabs or other "
+            "control characters, no Unicode noncharacters, no half surrogate pairs)");
+    if (code == EILSEQ)
         return QStringLiteral(
-            "the file ends inside an unfinished quoted value or continued line; it was left "
-            "as it is");
+            "the file holds a NUL byte or text in an encoding that cannot be read or edited exactly "
+            "(not valid UTF-8 or UTF-16); it was left as it is");
+    if (code == EBADMSG)
+        return QStringLiteral("the file ends inside an unfinished quoted value; it was left "
+                              "as it is");
     if (code == SafeOpen::ERROR_LOCK_HELD)
         return QStringLiteral("another program kept the file locked for longer than 5 seconds");
     if (code == SafeOpen::ERROR_FOREIGN_LINK)
