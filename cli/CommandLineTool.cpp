@@ -1,8 +1,8 @@
 #include "CommandLineTool.h"
 
+#include "EditorRules.h"
 #include "machinestore.h"
 #include "preferences.h"
-#include "ValueRules.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -234,7 +234,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     if (stored.standAlone)
         edited.server = lastKnownServer();
 
-    const ValueRules rules;
+    const EditorRules rules;
     QSet<QString> seen;
     for (const QString &assignment : assignments) {
         const qsizetype equals = assignment.indexOf(QLatin1Char('='));
@@ -259,7 +259,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
             (name == QLatin1String("OV_SERVER_ROOT") ? edited.server : edited.reserveServer) =
                 rules.normalisedServer(value);
         } else if (name == QLatin1String("OV_WORKSTATION")) {
-            if (!ValueRules::validWorkstation(value))
+            if (!EditorRules::validWorkstation(value))
                 return invalid(
                     tr("%1: the workstation number must be between 1 and 999: %2").arg(name, value));
             edited.workstation = value;
