@@ -14,8 +14,12 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <thread>
+
 #include <csignal>
 #include <cstring>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -445,7 +449,17 @@ void tst_storeFaults::oddTargetsPreserved()
 
 // What other users and killed writers leave around a file: a write goes through, keeping what the
 // file carries, or fails with a reason naming the cause (a per-user target is written on its own).
-enum Around { ForeignReadLock, HeldLock, Attributes, OwnerOnly, Leftover, BindMount, ForeignHome, NoHome };
+enum Around {
+    ForeignReadLock,
+    HeldLock,
+    Attributes,
+    OwnerOnly,
+    Leftover,
+    BindMount,
+    ForeignHome,
+    NoHome,
+    SwappedDirectory
+};
 
 void tst_storeFaults::sharedFile_data()
 {
@@ -465,6 +479,8 @@ void tst_storeFaults::sharedFile_data()
     QTest::newRow("bind-mounted") << int(BindMount) << int(Profile) << "bind-mounted";
     QTest::newRow("another user's home") << int(ForeignHome) << int(BothEnv) << "owned by another user";
     QTest::newRow("HOME unset") << int(NoHome) << int(BothEnv) << "HOME is not set";
+    QTest::newRow("directory swapped for a link mid-write")
+        << int(SwappedDirectory) << int(SystemProfile) << "";
 }
 
 void tst_storeFaults::sharedFile()
@@ -498,8 +514,9 @@ void tst_storeFaults::sharedFile()
     QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
     if (around == ForeignReadLock)
         QVERIFY(hold(nobody + QStringList{directory}) && hold(nobody + QStringList{file}));
-    else if (around == HeldLock)
-        QVERIFY(hold({QStringLiteral("flock"), directory + "/." + QFileInfo(file).fileName() + ".lock"}));
+    else if (around == HeldLock || around == SwappedDirectory)
+        QVERIFY(hold({QStringLiteral("flock"), QStringLiteral("-o"),
+                      directory + "/." + QFileInfo(file).fileName() + ".lock"}));
     else if (around == Attributes)
         QVERIFY(run(QStringLiteral("sh"),
                     {QStringLiteral("-c"),
@@ -520,16 +537,47 @@ void tst_storeFaults::sharedFile()
         QVERIFY(qunsetenv("HOME"));
     const QByteArray before = attributes();
 
-    const quint32 error =
-        target == Profile ? writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
-                                               QStringLiteral("9"), QStringLiteral("xsv.ini"))
-        : target == BothEnv
-            ? setRegistryValue(Registry::HKEY_CURRENT_USER, QLatin1String(Registry::userEnvironmentKey),
-                               QStringLiteral("OV_ROOT"), QStringLiteral("/new"))
-            : setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/new")).machineError;
+    const auto write = [&] {
+        return target == Profile || target == SystemProfile
+                   ? writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
+                                        QStringLiteral("9"),
+                                        target == Profile ? QStringLiteral("xsv.ini") : file)
+               : target == BothEnv
+                   ? setRegistryValue(Registry::HKEY_CURRENT_USER,
+                                      QLatin1String(Registry::userEnvironmentKey), QStringLiteral("OV_ROOT"),
+                                      QStringLiteral("/new"))
+                   : setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/new")).machineError;
+    };
+    quint32 error = 0;
+    if (around == SwappedDirectory) {
+        // The owner of the parent swaps the directory for a link while the writer waits for the lock.
+        const QByteArray name = QFile::encodeName(directory),
+                         victim = QFile::encodeName(m_sandbox->root() + "/victim");
+        const int watch = inotify_init1(IN_CLOEXEC);
+        QVERIFY(mkdir(victim.constData(), 0755) == 0 &&
+                inotify_add_watch(watch,
+                                  name + "/." + QFile::encodeName(QFileInfo(file).fileName()) + ".lock",
+                                  IN_OPEN) >= 0);
+        std::thread writer([&] { error = write(); });
+        pollfd opened{watch, POLLIN, 0};
+        const bool waiting = poll(&opened, 1, 20000) == 1;
+        close(watch);
+        const bool swapped = rename(name, name + ".old") == 0 && symlink(victim, name) == 0;
+        m_holders.back()->kill();
+        m_holders.back()->waitForFinished();
+        writer.join();
+        QVERIFY(waiting && swapped && unlink(name) == 0 && rename(name + ".old", name) == 0);
+        const QStringList planted =
+            QDir(m_sandbox->root() + "/victim")
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QVERIFY2(planted.isEmpty(), qPrintable(planted.join(QLatin1Char(' '))));
+    } else {
+        error = write();
+    }
     QVERIFY2(describeStoreError(error).contains(reason.isEmpty() ? QStringLiteral("no error") : reason),
              qPrintable(describeStoreError(error)));
-    QCOMPARE(Sandbox::readFile(file).contains(target == Profile ? "=9\n" : "/new"), reason.isEmpty());
+    QCOMPARE(Sandbox::readFile(file).contains(target == BothEnv || target == MachineEnv ? "/new" : "=9\n"),
+             reason.isEmpty());
     QVERIFY(!QFile::exists(leftover) && !QFile::exists(m_sandbox->root() + "/alice/.config"));
     // A held lock is no reason to land per-user.
     QVERIFY(!QFile::exists(path(BothEnv, 1)) || target == BothEnv);
