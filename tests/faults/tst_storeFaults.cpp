@@ -477,6 +477,8 @@ void tst_storeFaults::sharedFile_data()
     QTest::newRow("readable only by root") << int(OwnerOnly) << int(MachineEnv) << "";
     QTest::newRow("bind-mounted") << int(BindMount) << int(Profile) << "bind-mounted";
     QTest::newRow("another user's home") << int(ForeignHome) << int(BothEnv) << "owned by another user";
+    QTest::newRow("preferences in another user's directory")
+        << int(ForeignHome) << int(Settings) << "not permitted";
     QTest::newRow("HOME unset") << int(NoHome) << int(BothEnv) << "HOME is not set";
     QTest::newRow("directory swapped for a link mid-write")
         << int(SwappedDirectory) << int(SystemProfile) << "";
@@ -531,7 +533,8 @@ void tst_storeFaults::sharedFile()
     else if (around == ForeignHome)
         QVERIFY(QDir().mkpath(m_sandbox->root() + "/alice") &&
                 chown(QFile::encodeName(m_sandbox->root() + "/alice").constData(), 65534, 65534) == 0 &&
-                qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_sandbox->root() + "/alice/.config")));
+                qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_sandbox->root() + "/alice/.config")) &&
+                qputenv("XDG_CONFIG_DIRS", "/../alice/.config")); // below the machine prefix
     else if (around == NoHome)
         QVERIFY(qunsetenv("HOME"));
     const QByteArray before = attributes();
@@ -560,6 +563,8 @@ void tst_storeFaults::sharedFile()
         around == SwappedDirectory ? written
         : target == Profile ? writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
                                                  QStringLiteral("9"), QStringLiteral("xsv.ini"))
+        : target == Settings
+            ? quint32(!savePreferences([](QSettings &store) { store.setValue("a", "/new"); }))
         : target == BothEnv
             ? setRegistryValue(Registry::HKEY_CURRENT_USER, QLatin1String(Registry::userEnvironmentKey),
                                QStringLiteral("OV_ROOT"), QStringLiteral("/new"))
