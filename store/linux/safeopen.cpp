@@ -122,31 +122,37 @@ int openDirectory(const QByteArray &directory, bool create, bool ownOnly, quint3
 
 int openRegular(const QByteArray &path, struct stat &info, quint32 &error, int directory)
 {
-    // Looked at before it is opened: opening some devices has effects of its own.
-    struct stat named;
-    if (fstatat(directory, path.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
-        error = quint32(errno);
-        return -1;
-    }
-    if (!S_ISREG(named.st_mode)) {
-        // A link here was planted after the path was resolved.
-        error = S_ISLNK(named.st_mode) ? ERROR_FOREIGN_LINK : ERROR_NOT_REGULAR;
-        return -1;
-    }
-    const int fd =
-        openat(directory, path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno == ELOOP ? ERROR_FOREIGN_LINK : quint32(errno);
-        return -1;
-    }
-    error = fstat(fd, &info) == 0 ? 0 : quint32(errno);
-    if (!error && (!S_ISREG(info.st_mode) || info.st_dev != named.st_dev || info.st_ino != named.st_ino))
-        error = ERROR_NOT_REGULAR;
-    if (error) {
+    // A writer that replaces the file between the look and the open swaps one regular file for
+    // another; look again rather than report the file as something it is not.
+    for (int attempt = 0;; ++attempt) {
+        // Looked at before it is opened: opening some devices has effects of its own.
+        struct stat named;
+        if (fstatat(directory, path.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+            error = quint32(errno);
+            return -1;
+        }
+        if (!S_ISREG(named.st_mode)) {
+            // A link here was planted after the path was resolved.
+            error = S_ISLNK(named.st_mode) ? ERROR_FOREIGN_LINK : ERROR_NOT_REGULAR;
+            return -1;
+        }
+        const int fd =
+            openat(directory, path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            error = errno == ELOOP ? ERROR_FOREIGN_LINK : quint32(errno);
+            return -1;
+        }
+        error = fstat(fd, &info) == 0 ? 0 : quint32(errno);
+        const bool replaced =
+            !error && S_ISREG(info.st_mode) && (info.st_dev != named.st_dev || info.st_ino != named.st_ino);
+        if (!error && !replaced && S_ISREG(info.st_mode))
+            return fd;
         close(fd);
-        return -1;
+        if (!replaced || attempt == 16) {
+            error = error ? error : ERROR_NOT_REGULAR;
+            return -1;
+        }
     }
-    return fd;
 }
 
 quint32 readAll(int fd, QByteArray &contents, qint64 limit)

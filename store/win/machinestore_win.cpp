@@ -109,7 +109,28 @@ void broadcastEnvironmentChange()
     worker.join();
 }
 
+void avoidSilentSessionBus()
+{
+    // Windows has no session bus.
+}
+
 QString describeStoreError(quint32 code)
 {
     return QString::fromStdWString(Win32Store::describeError(code));
+}
+
+QList<StoredVariable> loadStoredVariables(const QStringList &names)
+{
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        if (qEnvironmentVariableIsSet(name.toLocal8Bit().constData())) {
+            stored.value = qEnvironmentVariable(name.toLocal8Bit().constData());
+            stored.source = StoredVariable::Inherited;
+        }
+        if (stored.isSet() && stored.value.isNull())
+            stored.value = QStringLiteral(""); // set, though empty: only an unset value is null
+        result.append(stored);
+    }
+    return result;
 }

@@ -58,6 +58,8 @@ private Q_SLOTS:
     void unprivilegedWrite_data();
     void unprivilegedWrite();
     void describesErrors();
+    void loadsWhatTheLoginGets_data();
+    void loadsWhatTheLoginGets();
 };
 
 void tst_machinestore::machineWideWriteLeavesUserFile()
@@ -316,6 +318,48 @@ void tst_machinestore::describesErrors()
     QCOMPARE(describeStoreError(EACCES), QString::fromLocal8Bit(strerror(EACCES)));
     QVERIFY(describeStoreError(ERROR_REFUSED_INPUT).contains(QLatin1String("line break")));
     QVERIFY(!describeStoreError(0x80070005u).isEmpty());
+}
+
+void tst_machinestore::loadsWhatTheLoginGets_data()
+{
+    QTest::addColumn<QByteArray>("machine");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QStringList>("inherited");
+    QTest::addColumn<QStringList>("loaded"); // OV_ROOT, OV_SYSTEM, OV_SERVER_ROOT as "source:value"
+    QTest::newRow("user over machine, inherited only where neither sets it")
+        << QByteArray("OV_ROOT=/m\nOV_SYSTEM=plant\n") << QByteArray("OV_ROOT=/u\n")
+        << QStringList{"OV_ROOT=/stale", "OV_SYSTEM=stale", "OV_SERVER_ROOT=/inherited"}
+        << QStringList{"user:/u", "machine:plant", "inherited:/inherited"};
+    QTest::newRow("references expanded in file order")
+        << QByteArray("OV_ROOT=/srv\nOV_SERVER_ROOT=\"${OV_ROOT}/x\"\nOV_SYSTEM=${TROX_BASE:-none}/s\n")
+        << QByteArray("OV_ROOT=\"${OV_ROOT}/mine\"\n") << QStringList{"TROX_BASE=/base"}
+        << QStringList{"user:/srv/mine", "machine:/base/s", "machine:/srv/x"};
+    QTest::newRow("no value after '=' sets nothing; the tool's empty value does")
+        << QByteArray("OV_ROOT=\nOV_SYSTEM=\"${OV_SYSTEM:+}\"\n") << QByteArray() << QStringList{}
+        << QStringList{"unset:", "machine:", "unset:"};
+}
+
+void tst_machinestore::loadsWhatTheLoginGets()
+{
+    QFETCH(QByteArray, machine);
+    QFETCH(QByteArray, user);
+    QFETCH(QStringList, inherited);
+    QFETCH(QStringList, loaded);
+    Sandbox sandbox;
+    QVERIFY(Sandbox::writeFile(machineFile(sandbox), machine));
+    QVERIFY(Sandbox::writeFile(userFile(sandbox.userConfig()), user));
+    Sandbox::setVariables(inherited);
+
+    const QList<StoredVariable> variables = loadStoredVariables(
+        {QStringLiteral("OV_ROOT"), QStringLiteral("OV_SYSTEM"), QStringLiteral("OV_SERVER_ROOT")});
+    qunsetenv("TROX_BASE");
+    const char *const sources[] = {"unset", "machine", "user", "inherited"};
+    QStringList shown;
+    for (const StoredVariable &variable : variables) {
+        QCOMPARE(variable.value.isNull(), !variable.isSet());
+        shown.append(QLatin1String(sources[variable.source]) + QLatin1Char(':') + variable.value);
+    }
+    QCOMPARE(shown, loaded);
 }
 
 QTEST_GUILESS_MAIN(tst_machinestore)
