@@ -1,5 +1,6 @@
 #include "browseWorkstations.h"
 #include "editortesting.h"
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "sandbox.h"
 #include "set_root.h"
@@ -90,8 +91,7 @@ void tst_editingValues::start(const QString &system)
     m_dialog = std::make_unique<trox_inst_envDialog>();
     m_catcher = std::make_unique<ModalCatcher>();
     m_catcher->ignore(m_dialog.get());
-    m_dialog->show();
-    QTest::qWait(30);
+    QVERIFY(LoadWatcher::showLoaded(*m_dialog));
     QCOMPARE(m_dialog->root->text(), m_root);
 }
 

@@ -1,3 +1,4 @@
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "preferences.h"
 #include "sandbox.h"
@@ -80,8 +81,7 @@ void tst_trox_inst_envDialog::cleanup()
 void tst_trox_inst_envDialog::runLoad(trox_inst_envDialog &dialog, ModalCatcher &catcher)
 {
     catcher.ignore(&dialog);
-    dialog.show();
-    QTest::qWait(30);
+    QVERIFY(LoadWatcher::showLoaded(dialog));
 }
 
 void tst_trox_inst_envDialog::structure_data()
@@ -300,7 +300,11 @@ void tst_trox_inst_envDialog::missingVariablesReportedInOrder()
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);
-    QTimer::singleShot(2000, &dialog, &QDialog::accept); // never reached when the load rejects
+    // Left open by a load that should have rejected: accepted, so that the test fails instead of hanging.
+    connect(new LoadWatcher(&dialog), &LoadWatcher::finished, &dialog, [&dialog] {
+        if (dialog.isVisible())
+            dialog.accept();
+    });
     const int result = dialog.exec();
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(catcher.seen.size(), messages.size());
@@ -363,7 +367,7 @@ void tst_trox_inst_envDialog::cancelWritesNothing()
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);
-    QTimer::singleShot(50, &dialog, [&dialog] {
+    connect(new LoadWatcher(&dialog), &LoadWatcher::finished, &dialog, [&dialog] {
         dialog.developer->setChecked(true);
         QTest::mouseClick(dialog.cancel, Qt::LeftButton);
     });
