@@ -147,9 +147,11 @@ void tst_trox_inst_envDialog::structure()
 
 void tst_trox_inst_envDialog::setButtonsStayNarrow()
 {
+    // Loaded without error boxes, which would block the test or close the dialog.
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
     trox_inst_envDialog dialog;
     dialog.resize(1400, 700);
-    dialog.show();
+    QVERIFY(LoadWatcher::showLoaded(dialog));
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     const auto buttons = {dialog.setRoot, dialog.setSystem, dialog.setServer, dialog.setReserveServer,
                           dialog.setWorkstation};
