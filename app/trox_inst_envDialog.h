@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SettingsApplier.h"
 #include "trox_inst_envDialogBase.h"
 
 #include <QString>
@@ -20,6 +21,8 @@ public:
 
     // Shows or clears the warning under the system, by whether root and system name a directory.
     void checkPath();
+    // Applies what changed, tells the operator what did not land machine-wide, and closes.
+    void accept() override;
 
 public Q_SLOTS:
     void doSetWorkstation();
@@ -28,15 +31,13 @@ public Q_SLOTS:
     void doSetReserveServer();
     void doSetServer();
     void doStandAloneToggle(bool on);
-    void accept() override;
 
 protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    QString systemDirectory() const;
-    void applyVariables(const QList<QPair<QString, QString>> &variables, QStringList &failures);
-    void applyProfile(const QString &section, const QString &file, QStringList &failures);
+    SettingsApplier::Settings loadedSettings() const;
+    SettingsApplier::Settings shownSettings() const;
 
     QString loadedRoot;
     QString loadedSystem;

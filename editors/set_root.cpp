@@ -2,6 +2,7 @@
 
 #include "preferences.h"
 #include "RecentList.h"
+#include "ValueRules.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -31,7 +32,7 @@ void set_root::setPathRules(const PathRules &rules)
 
 void set_root::accept()
 {
-    const QString text = m_rules.stripTrailingSeparators(m_rules.normaliseSeparators(path->text()));
+    const QString text = ValueRules(m_rules).normalisedRoot(path->text());
     RecentList::promote(previous, text);
     path->setText(text);
     set_rootBase::accept();

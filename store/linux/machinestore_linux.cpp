@@ -1,15 +1,15 @@
 #include "../machinestore.h"
 #include "atomicfile.h"
 #include "envfile.h"
+#include "loginenvironment.h"
 #include "machinepaths.h"
 #include "profilefile.h"
 #include "sessionannouncer.h"
 
 #include <QDebug>
 #include <QFile>
-#include <QHash>
-#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -64,49 +64,9 @@ quint32 failedOpen(const QString &subKey, quint32 code)
     return code;
 }
 
-// Every variable the two files define, with the value the next login computes from them: files in
-// order, the per-user file last, references looked up among the values so far and otherwise in the
-// environment the login starts from (which never holds the files' own variables).
-QList<QPair<QString, QString>> effectiveEnvironment()
-{
-    QList<EnvFile::Assignment> assignments;
-    const QString files[] = {
-        environmentFile(Registry::HKEY_LOCAL_MACHINE, QLatin1String(Registry::machineEnvironmentKey)),
-        environmentFile(Registry::HKEY_CURRENT_USER, QLatin1String(Registry::userEnvironmentKey))};
-    for (const QString &path : files) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const EnvFile::Assignment &assignment : EnvFile::parse(file.readAll())) {
-                if (assignment.hasValue && EnvFile::isValidName(assignment.name))
-                    assignments.append(assignment);
-            }
-        }
-    }
-    QSet<QByteArray> defined;
-    for (const EnvFile::Assignment &assignment : std::as_const(assignments))
-        defined.insert(assignment.name);
-
-    QHash<QByteArray, QByteArray> values;
-    QList<QByteArray> order;
-    const EnvFile::Lookup lookup = [&](const QByteArray &name) -> std::optional<QByteArray> {
-        const auto found = values.constFind(name);
-        if (found != values.constEnd())
-            return *found;
-        if (!name.isEmpty() && !defined.contains(name) && qEnvironmentVariableIsSet(name.constData()))
-            return qgetenv(name.constData());
-        return std::nullopt;
-    };
-    for (const EnvFile::Assignment &assignment : std::as_const(assignments)) {
-        const QByteArray value = EnvFile::expand(assignment.value, lookup);
-        if (!values.contains(assignment.name))
-            order.append(assignment.name);
-        values.insert(assignment.name, value);
-    }
-    QList<QPair<QString, QString>> result;
-    for (const QByteArray &name : std::as_const(order))
-        result.append({QString::fromUtf8(name), QString::fromUtf8(values.value(name))});
-    return result;
-}
+// The variables the tool owns, the only ones it announces.
+const char *const toolVariables[] = {
+    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
 
 } // namespace
 
@@ -236,9 +196,56 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     return quint32(result.error);
 }
 
+QList<StoredVariable> loadStoredVariables(const QStringList &names)
+{
+    // The environment the login starts from is taken to be this process's.
+    const QList<LoginEnvironment::Variable> login =
+        LoginEnvironment::compute([](const QByteArray &name) -> std::optional<QByteArray> {
+            if (!qEnvironmentVariableIsSet(name.constData()))
+                return std::nullopt;
+            return qgetenv(name.constData());
+        });
+
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        const QByteArray key = name.toUtf8();
+        const auto found = std::find_if(login.cbegin(), login.cend(),
+                                        [&](const LoginEnvironment::Variable &v) { return v.name == key; });
+        if (found != login.cend()) {
+            stored.value = QString::fromUtf8(found->value);
+            stored.source = found->perUser ? StoredVariable::User : StoredVariable::Machine;
+        } else if (!key.isEmpty() && !key.contains('=') && qEnvironmentVariableIsSet(key.constData())) {
+            stored.value = qEnvironmentVariable(key.constData());
+            stored.source = StoredVariable::Inherited;
+        }
+        result.append(stored);
+    }
+    return result;
+}
+
 void broadcastEnvironmentChange()
 {
-    SessionAnnouncer::announce(effectiveEnvironment(), announcementTimeoutMs);
+    // Only the tool's own variables, and only values the tool can compute exactly as the login
+    // will: a reference to anything else (PATH, HOME) resolves against the user manager's
+    // environment, which this process does not have, so such a variable is left for the next login.
+    const auto isToolVariable = [](const QByteArray &name) {
+        return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
+                           [&](const char *tool) { return name == tool; });
+    };
+    QList<QPair<QString, QString>> announced;
+    const auto login =
+        LoginEnvironment::compute([](const QByteArray &) { return std::nullopt; }, isToolVariable);
+    for (const LoginEnvironment::Variable &variable : login) {
+        if (!isToolVariable(variable.name))
+            continue;
+        if (variable.untrusted)
+            qDebug("environment announcement: %s left out: its value refers to a variable outside the tool's",
+                   variable.name.constData());
+        else
+            announced.append({QString::fromUtf8(variable.name), QString::fromUtf8(variable.value)});
+    }
+    SessionAnnouncer::announce(announced, announcementTimeoutMs);
 }
 
 QString describeStoreError(quint32 code)

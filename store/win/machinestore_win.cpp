@@ -96,3 +96,17 @@ QString describeStoreError(quint32 code)
 {
     return QString::fromStdWString(Win32Store::describeError(code));
 }
+
+QList<StoredVariable> loadStoredVariables(const QStringList &names)
+{
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        if (qEnvironmentVariableIsSet(name.toLocal8Bit().constData())) {
+            stored.value = qEnvironmentVariable(name.toLocal8Bit().constData());
+            stored.source = StoredVariable::Inherited;
+        }
+        result.append(stored);
+    }
+    return result;
+}

@@ -61,6 +61,8 @@ void tst_profilefile::setKey()
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, after);
     QCOMPARE(ProfileFile::setKey(before, "Network", "Workstation", "7"), after);
+    // A reader finds the key exactly where the writer put it.
+    QCOMPARE(ProfileFile::value(after, "Network", "Workstation"), QByteArray("7"));
 }
 
 void tst_profilefile::bareNameGoesToProfileDirectory()
