@@ -1,12 +1,12 @@
 #include "trox_inst_envDialog.h"
 
+#include "EditorRules.h"
 #include "machinestore.h"
 #include "preferences.h"
 #include "set_root.h"
 #include "set_server.h"
 #include "set_system.h"
 #include "set_workstation.h"
-#include "ValueRules.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -90,7 +90,7 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
 
 void trox_inst_envDialog::checkPath()
 {
-    warning->setText(ValueRules().systemExists(root->text(), system->text())
+    warning->setText(EditorRules().systemExists(root->text(), system->text())
                          ? QString()
                          : tr("This path does not exist!"));
 }
@@ -107,7 +107,7 @@ void trox_inst_envDialog::doStandAloneToggle(bool on)
 void trox_inst_envDialog::doSetWorkstation()
 {
     set_workstation editor;
-    editor.setSystemPath(ValueRules().systemDirectory(root->text(), system->text()));
+    editor.setSystemPath(EditorRules().systemDirectory(root->text(), system->text()));
     if (editor.exec() == QDialog::Accepted)
         workstation->setText(editor.workstation->text());
 }

@@ -1,8 +1,8 @@
 #include "SettingsApplier.h"
 
+#include "EditorRules.h"
 #include "machinestore.h"
 #include "preferences.h"
-#include "ValueRules.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -82,7 +82,7 @@ QList<SettingsApplier::Step> SettingsApplier::plan(const Settings &loaded, const
             {Step::ProfileFile, QStringLiteral("xsv.ini"), QStringLiteral("Network"), edited.workstation});
         steps.append({Step::ProfileFile, QStringLiteral("taskbase.ini"), QStringLiteral("System"),
                       edited.workstation});
-        steps.append({Step::ProfileFile, ValueRules().systemProfile(edited.root, edited.system),
+        steps.append({Step::ProfileFile, EditorRules().systemProfile(edited.root, edited.system),
                       QStringLiteral("Network"), edited.workstation});
     }
     if (edited.developer != loaded.developer)

@@ -1,5 +1,6 @@
 #include "CommandLineTool.h"
 
+#include "EditorRules.h"
 #include "machinestore.h"
 #include "preferences.h"
 #include "ValueRules.h"
@@ -66,11 +67,6 @@ QList<ProfileFile> profileFiles(const SettingsApplier::Settings &settings)
             files.append({step.target, step.section});
     }
     return files;
-}
-
-bool breaksLine(const QString &text)
-{
-    return text.contains(QChar(0)) || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
 QJsonValue jsonText(const QString &text)
@@ -234,7 +230,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     if (stored.standAlone)
         edited.server = lastKnownServer();
 
-    const ValueRules rules;
+    const EditorRules rules;
     QSet<QString> seen;
     for (const QString &assignment : assignments) {
         const qsizetype equals = assignment.indexOf(QLatin1Char('='));
@@ -245,8 +241,10 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
         if (seen.contains(name))
             return invalid(tr("%1 is given twice").arg(name));
         seen.insert(name);
-        if (breaksLine(value))
-            return invalid(tr("%1: a value cannot hold a line break or a NUL character").arg(name));
+        // What the store would refuse is refused here, before anything is written.
+        const QString refusal = ValueRules::refusal(value);
+        if (!refusal.isEmpty())
+            return invalid(QStringLiteral("%1: %2").arg(name, refusal));
 
         if (name == QLatin1String("OV_ROOT")) {
             edited.root = rules.normalisedRoot(value);
@@ -259,7 +257,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
             (name == QLatin1String("OV_SERVER_ROOT") ? edited.server : edited.reserveServer) =
                 rules.normalisedServer(value);
         } else if (name == QLatin1String("OV_WORKSTATION")) {
-            if (!ValueRules::validWorkstation(value))
+            if (!EditorRules::validWorkstation(value))
                 return invalid(
                     tr("%1: the workstation number must be between 1 and 999: %2").arg(name, value));
             edited.workstation = value;

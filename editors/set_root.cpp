@@ -1,8 +1,8 @@
 #include "set_root.h"
 
+#include "EditorRules.h"
 #include "preferences.h"
 #include "RecentList.h"
-#include "ValueRules.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -32,7 +32,7 @@ void set_root::setPathRules(const PathRules &rules)
 
 void set_root::accept()
 {
-    const QString text = ValueRules(m_rules).normalisedRoot(path->text());
+    const QString text = EditorRules(m_rules).normalisedRoot(path->text());
     RecentList::promote(previous, text);
     path->setText(text);
     set_rootBase::accept();

@@ -1,8 +1,8 @@
 #include "set_server.h"
 
+#include "EditorRules.h"
 #include "preferences.h"
 #include "RecentList.h"
-#include "ValueRules.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -29,7 +29,7 @@ void set_server::setPathRules(const PathRules &rules)
 
 bool set_server::invalidServerPath(const QString &text) const
 {
-    return !ValueRules(m_rules).validServer(text);
+    return !EditorRules(m_rules).validServer(text);
 }
 
 // The check sees the text as typed, so a network path written with forward slashes is refused.
@@ -39,7 +39,7 @@ void set_server::accept()
         validvalue->setText(tr("This is not a valid path to a server (see Tooltip)"));
         return;
     }
-    server->setText(ValueRules(m_rules).normalisedServer(server->text()));
+    server->setText(EditorRules(m_rules).normalisedServer(server->text()));
     RecentList::promote(previous, server->text());
     set_serverBase::accept();
 }

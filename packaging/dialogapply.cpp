@@ -7,9 +7,9 @@
 //
 //   trox_dialog_apply [NAME=VALUE]... [--stand-alone | --no-stand-alone] [--developer | --no-developer]
 
+#include "EditorRules.h"
 #include "machinestore.h"
 #include "trox_inst_envDialog.h"
-#include "ValueRules.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     DrivenDialog dialog;
     bool failed = false;
     bool edited = false;
-    const ValueRules rules;
+    const EditorRules rules;
 
     // The operator's part: once the load has run, the values as the editors return them, then Ok;
     // and an answer to every box.
@@ -99,7 +99,8 @@ int main(int argc, char *argv[])
         else if (arguments.contains(QLatin1String("--no-developer")))
             dialog.developer->setChecked(false);
         dialog.checkPath();
-        dialog.ok->click();
+        // Queued: Ok's message boxes wait on this timer, which does not fire again inside its own slot.
+        QMetaObject::invokeMethod(dialog.ok, &QPushButton::click, Qt::QueuedConnection);
     });
     operatorTimer.start(5);
     dialog.exec();

@@ -77,9 +77,16 @@ bool runsPrivileged();
 // The name of the account this process runs as, for the operator.
 QString accountName();
 
-// Tells running programs that the environment changed. Bounded in time; keeps the GUI painting
+// Tells running programs that the environment changed: the tool's own variables, with the values a
+// new login computes. Bounded in time; keeps the GUI painting
 // while it waits when an event loop is running.
 void broadcastEnvironmentChange();
+
+// Called before the application object exists. The desktop's accessibility support opens the
+// session bus with waits that have no bound (a minute or more on a bus that accepts and then stalls);
+// when the bus does not answer a short question in time, the tool starts without that support, as
+// fast as it starts without a bus.
+void avoidSilentSessionBus();
 
 // A short, plain-words reason for an error code returned above, for the operator.
 QString describeStoreError(quint32 code);

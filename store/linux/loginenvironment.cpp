@@ -1,9 +1,9 @@
 #include "loginenvironment.h"
 
+#include "../safefile.h"
 #include "envfile.h"
 #include "machinepaths.h"
 
-#include <QFile>
 #include <QHash>
 #include <QSet>
 
@@ -22,10 +22,10 @@ QList<Variable> compute(const std::function<std::optional<QByteArray>(const QByt
                              MachinePaths::userConfigHome() + QLatin1Char('/') +
                                  QLatin1String(MachinePaths::userEnvironmentFile)};
     for (const QString &path : files) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        QByteArray contents;
+        if (SafeFile::read(path, contents) != 0)
             continue;
-        for (const EnvFile::Assignment &assignment : EnvFile::parse(file.readAll())) {
+        for (const EnvFile::Assignment &assignment : EnvFile::parse(contents)) {
             // The generator skips "NAME=" as if the line were not there.
             if (assignment.hasValue && EnvFile::isValidName(assignment.name))
                 assignments.append({assignment, &path == &files[1]});
@@ -64,6 +64,9 @@ QList<Variable> compute(const std::function<std::optional<QByteArray>(const QByt
         variable.perUser = read.perUser;
         variable.untrusted = untrusted;
     }
+    // References see the values as expanded; what the login ends up with is what the generator prints.
+    for (Variable &variable : result)
+        variable.value = EnvFile::loginValue(variable.value);
     return result;
 }
 

@@ -1,5 +1,8 @@
 #include "profilefile.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
+
 namespace ProfileFile {
 
 namespace {
@@ -12,6 +15,54 @@ struct Line
     qsizetype end; // before the line break
     qsizetype next;
 };
+
+bool isAscii(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (uchar(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+QByteArray setKeyInText(const QByteArray &contents, const QByteArray &section, const QByteArray &key,
+                        const QByteArray &value);
+
+// Windows' own writer keeps a file that starts with a UTF-16 byte order mark in UTF-16; the edit is
+// made on the same text in UTF-8 and turned back, so every unchanged character keeps its bytes.
+QByteArray setKeyInUtf16(const QByteArray &contents, QStringConverter::Encoding encoding,
+                         const QByteArray &section, const QByteArray &key, const QByteArray &value)
+{
+    const auto flags = QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom;
+    QStringDecoder decode(encoding, flags);
+    const QString text = decode(contents.mid(2));
+    if (contents.size() % 2 != 0 || decode.hasError() || !text.isValidUtf16())
+        return QByteArray();
+    const QByteArray edited = setKeyInText(text.toUtf8(), section, key, value);
+    QStringEncoder encode(encoding, flags);
+    return contents.left(2) + QByteArray(encode(QString::fromUtf8(edited)));
+}
+
+} // namespace
+
+QByteArray setKey(const QByteArray &contents, const QByteArray &section, const QByteArray &key,
+                  const QByteArray &value)
+{
+    if (contents.startsWith("\xFF\xFE"))
+        return setKeyInUtf16(contents, QStringConverter::Utf16LE, section, key, value);
+    if (contents.startsWith("\xFE\xFF"))
+        return setKeyInUtf16(contents, QStringConverter::Utf16BE, section, key, value);
+    // Text that is not ASCII goes in as UTF-8, which must not be mixed into a file in another encoding.
+    if (!isAscii(section + key + value)) {
+        QStringDecoder decode(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = decode(contents);
+        if (decode.hasError())
+            return QByteArray();
+    }
+    return setKeyInText(contents, section, key, value);
+}
+
+namespace {
 
 // Where a key is, or where setKey() would add it.
 struct Place
@@ -60,19 +111,8 @@ Place locate(const QByteArray &contents, const QByteArray &wantedSection, const 
     return place;
 }
 
-} // namespace
-
-QByteArray value(const QByteArray &contents, const QByteArray &section, const QByteArray &key)
-{
-    const Place place = locate(contents, section.trimmed(), key.trimmed());
-    if (place.valueStart < 0)
-        return QByteArray();
-    const QByteArray found = contents.mid(place.valueStart, place.valueEnd - place.valueStart).trimmed();
-    return found.isNull() ? QByteArrayLiteral("") : found;
-}
-
-QByteArray setKey(const QByteArray &contents, const QByteArray &section, const QByteArray &key,
-                  const QByteArray &value)
+QByteArray setKeyInText(const QByteArray &contents, const QByteArray &section, const QByteArray &key,
+                        const QByteArray &value)
 {
     const QByteArray wantedSection = section.trimmed();
     const QByteArray wantedKey = key.trimmed();
@@ -80,6 +120,7 @@ QByteArray setKey(const QByteArray &contents, const QByteArray &section, const Q
     const qsizetype firstLf = contents.indexOf('\n');
     const QByteArray lineBreak =
         firstLf > 0 && contents.at(firstLf - 1) == '\r' ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
+
     const Place place = locate(contents, wantedSection, wantedKey);
     if (place.valueStart >= 0)
         return contents.left(place.valueStart) + value + contents.mid(place.valueEnd);
@@ -92,6 +133,27 @@ QByteArray setKey(const QByteArray &contents, const QByteArray &section, const Q
         return contents.left(insertAt) + separator + entry + contents.mid(insertAt);
     }
     return contents + (endsOpen ? lineBreak : QByteArray()) + '[' + wantedSection + ']' + lineBreak + entry;
+}
+
+} // namespace
+
+QByteArray value(const QByteArray &contents, const QByteArray &section, const QByteArray &key)
+{
+    QByteArray text = contents;
+    // A UTF-16 file is read as the same text in UTF-8, as setKey() edits it.
+    if (contents.startsWith("\xFF\xFE") || contents.startsWith("\xFE\xFF")) {
+        QStringDecoder decode(contents.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE
+                                                              : QStringConverter::Utf16BE,
+                              QStringConverter::Flag::Stateless);
+        text = QString(decode(contents.mid(2))).toUtf8();
+        if (decode.hasError())
+            return QByteArray();
+    }
+    const Place place = locate(text, section.trimmed(), key.trimmed());
+    if (place.valueStart < 0)
+        return QByteArray();
+    const QByteArray found = text.mid(place.valueStart, place.valueEnd - place.valueStart).trimmed();
+    return found.isNull() ? QByteArrayLiteral("") : found;
 }
 
 } // namespace ProfileFile

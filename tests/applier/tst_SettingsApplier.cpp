@@ -6,8 +6,6 @@
 #include <QDir>
 #include <QTest>
 
-#include <cerrno>
-
 // Ok's rules without the dialog, against a sandboxed machine: what is written where.
 namespace {
 
@@ -48,8 +46,6 @@ class tst_SettingsApplier : public QObject
 private Q_SLOTS:
     void apply_data();
     void apply();
-    void warning_data();
-    void warning();
 };
 
 void tst_SettingsApplier::apply_data()
@@ -164,59 +160,6 @@ void tst_SettingsApplier::apply()
     QVERIFY2(warning.isEmpty() ? report.warning().isEmpty() : report.warning().contains(warning),
              qPrintable(report.warning()));
     QCOMPARE(report.allWritten(), warning.isEmpty());
-}
-
-void tst_SettingsApplier::warning_data()
-{
-    QTest::addColumn<QList<int>>("landings"); // one variable each, OV_A, OV_B, ...
-    QTest::addColumn<bool>("privileged");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QStringList>("unexpected");
-
-    using Outcome = SettingsApplier::Outcome;
-    QTest::newRow("all machine-wide")
-        << QList<int>{Outcome::MachineWide, Outcome::MachineWide} << true << QStringList() << QStringList();
-    QTest::newRow("per-user, unprivileged")
-        << QList<int>{Outcome::PerUser, Outcome::MachineWide, Outcome::PerUser} << false
-        << QStringList{"OV_A, OV_C saved for the account alice only", "Permission denied",
-                       "Other users of this workstation do not get them"}
-        << QStringList{"could not be saved", "OV_B"};
-    QTest::newRow("per-user as root is a failure")
-        << QList<int>{Outcome::PerUser} << true
-        << QStringList{"These settings could not be saved", "OV_A only for the account alice",
-                       "reaches no other user", "Permission denied"}
-        << QStringList{"saved for the account"};
-    QTest::newRow("failed and per-user")
-        << QList<int>{Outcome::Failed, Outcome::PerUser} << false
-        << QStringList{"could not be saved:\n\nOV_A, neither machine-wide nor for this user",
-                       "\n\nOV_B saved for the account alice only"}
-        << QStringList();
-}
-
-void tst_SettingsApplier::warning()
-{
-    QFETCH(QList<int>, landings);
-    QFETCH(bool, privileged);
-    QFETCH(QStringList, expected);
-    QFETCH(QStringList, unexpected);
-
-    SettingsApplier::Report report;
-    report.privileged = privileged;
-    report.account = QStringLiteral("alice");
-    for (qsizetype i = 0; i < landings.size(); ++i) {
-        SettingsApplier::Outcome outcome;
-        outcome.step.target = QStringLiteral("OV_") + QChar(char16_t(u'A' + i));
-        outcome.landing = SettingsApplier::Outcome::Landing(landings.at(i));
-        outcome.machineError = outcome.landing == SettingsApplier::Outcome::MachineWide ? 0 : EACCES;
-        outcome.error = outcome.landing == SettingsApplier::Outcome::Failed ? EACCES : 0;
-        report.outcomes.append(outcome);
-    }
-    const QString text = report.warning();
-    QCOMPARE(text.isEmpty(), expected.isEmpty());
-    for (const QString &part : std::as_const(expected))
-        QVERIFY2(text.contains(part), qPrintable(text));
-    for (const QString &part : std::as_const(unexpected))
-        QVERIFY2(!text.contains(part), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(tst_SettingsApplier)

@@ -6,10 +6,10 @@
 
 // The checks and normalisations the editors apply to what the operator types, without the editors,
 // so that the command-line tool accepts exactly what the dialog accepts.
-class ValueRules
+class EditorRules
 {
 public:
-    explicit ValueRules(const PathRules &paths = PathRules::native());
+    explicit EditorRules(const PathRules &paths = PathRules::native());
 
     // A workstation number from 1 to 999, by the text's integer conversion: "007" counts as 7 and is
     // kept as typed; anything that does not convert counts as 0.
