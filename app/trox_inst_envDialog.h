@@ -8,8 +8,9 @@
 
 class QTimerEvent;
 
-// The main settings dialog: loads the six values from the process environment once its event loop
-// runs, lets the operator change them through the editors, and applies what changed on Ok.
+// The main settings dialog: once its event loop runs, loads the six values as a new login gets
+// them (the store decides from where), lets the operator change them through the editors, and
+// applies what changed on Ok.
 class trox_inst_envDialog : public trox_inst_envDialogBase
 {
     Q_OBJECT
