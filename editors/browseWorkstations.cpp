@@ -9,8 +9,9 @@
 
 namespace {
 
-// Far beyond any real system's list, small enough to parse at once.
-constexpr qint64 listSizeLimit = qint64(4) << 20;
+// Room for a hundred thousand workstations, far beyond any real system's list, yet small enough
+// to read and parse at once.
+constexpr qint64 listSizeLimit = qint64(16) << 20;
 // The list is two levels deep; anything much deeper is not a workstation list.
 constexpr int nestingLimit = 32;
 

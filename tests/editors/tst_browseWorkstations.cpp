@@ -80,7 +80,7 @@ void tst_browseWorkstations::choose_data()
                QByteArray("</a>").repeated(100000) + "</ws></list>"
         << QStringList{} << -1 << QString();
     QTest::newRow("over the size limit")
-        << "<list><ws id=\"1\" name=\"One\"/><!--" + QByteArray(5 << 20, 'x') + "--></list>" << QStringList{}
+        << "<list><ws id=\"1\" name=\"One\"/><!--" + QByteArray(17 << 20, 'x') + "--></list>" << QStringList{}
         << -1 << QString();
 
     QByteArray many("<list>");
