@@ -66,6 +66,17 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
 quint32 writeProfileString(const QString &section, const QString &key, const QString &value,
                            const QString &fileName);
 
+// The value of one key of a profile file, found as writeProfileString() finds it; null when the file,
+// the section or the key does not exist.
+QString readProfileString(const QString &section, const QString &key, const QString &fileName);
+
+// True when this process has the rights a machine-wide write needs: root on Linux, an elevated
+// administrator on Windows. A per-user landing then reaches no other user.
+bool runsPrivileged();
+
+// The name of the account this process runs as, for the operator.
+QString accountName();
+
 // Tells running programs that the environment changed: the tool's own variables, with the values a
 // new login computes. Bounded in time; keeps the GUI painting
 // while it waits when an event loop is running.

@@ -2,8 +2,9 @@
 # Ships what was built in build/: validates the desktop entry, polkit action, AppStream data and
 # manual page, makes the Debian package with cpack and checks it with lintian, installs it with apt-get,
 # checks that a login shell gets the stored values, runs the real-window checks and the
-# screenshot script against the installed /usr/bin/trox_inst_env, checks that the Ansible playbook
-# writes the same bytes as the tool, and removes the package again, leaving no file behind.
+# screenshot script against the installed /usr/bin/trox_inst_env, checks that the Ansible playbook,
+# the dialog and the command-line tool write the same bytes, and removes the package again, leaving
+# no file behind.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
@@ -45,6 +46,7 @@ fi
 trap '$sudo apt-get purge -y -qq trox-inst-env >/dev/null 2>&1 || true' EXIT
 $sudo apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
 [ "$(command -v trox_inst_env)" = /usr/bin/trox_inst_env ] || fail "trox_inst_env is not /usr/bin/trox_inst_env"
+[ "$(trox_inst_env_cli --version)" = "trox_inst_env_cli 4.5.0.4" ] || fail "trox_inst_env_cli is not installed"
 desktop-file-validate /usr/share/applications/trox_inst_env.desktop
 appstreamcli validate --no-net --strict /usr/share/metainfo/com.quarnby.trox_inst_env.metainfo.xml
 man -w trox_inst_env >/dev/null || fail "man trox_inst_env finds no page"
@@ -84,12 +86,12 @@ for picture in docs/screenshots/*.png; do
 done
 rm -rf "$shots"
 
-step "Ansible playbook writes what the tool writes"
+step "the dialog, the command-line tool and the Ansible playbook write the same bytes"
 ansible-playbook --syntax-check -i localhost, packaging/ansible/linux.yml >/dev/null
 # The Windows play needs the ansible.windows collection and a Windows host; neither is here.
 python3 -c 'import sys, yaml; yaml.safe_load(open(sys.argv[1]))' packaging/ansible/windows.yml
-[ -x "$build/packaging/trox_store_write" ] || cmake --build "$build" --target trox_store_write
-bash packaging/ansible/test_byte_identity.sh "$build/packaging/trox_store_write"
+cmake --build "$build" --target trox_dialog_apply trox_inst_env_cli
+bash packaging/ansible/test_byte_identity.sh "$build/packaging/trox_dialog_apply" "$build/cli/trox_inst_env_cli"
 
 step "remove"
 trap - EXIT

@@ -14,4 +14,7 @@ namespace ProfileFile {
 QByteArray setKey(const QByteArray &contents, const QByteArray &section, const QByteArray &key,
                   const QByteArray &value);
 
+// The trimmed value of the key that setKey() would replace; a null array when there is none.
+QByteArray value(const QByteArray &contents, const QByteArray &section, const QByteArray &key);
+
 } // namespace ProfileFile

@@ -208,6 +208,47 @@ std::uint32_t writeProfileString(const std::wstring &section, const std::wstring
     return error != 0 ? error : ERROR_WRITE_FAULT;
 }
 
+bool readProfileString(const std::wstring &section, const std::wstring &key, const std::wstring &fileName,
+                       std::wstring &value)
+{
+    // No value can hold a line break, so a line break as the default tells an absent key apart.
+    const wchar_t absent[] = L"\n";
+    std::wstring buffer(256, L'\0');
+    for (;;) {
+        const DWORD length = GetPrivateProfileStringW(section.c_str(), key.c_str(), absent, buffer.data(),
+                                                      static_cast<DWORD>(buffer.size()), fileName.c_str());
+        if (length + 1 < buffer.size() || buffer.size() >= 65536) {
+            buffer.resize(length);
+            break;
+        }
+        buffer.assign(buffer.size() * 4, L'\0');
+    }
+    if (buffer == absent)
+        return false;
+    value = buffer;
+    return true;
+}
+
+bool isElevated()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                          elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+std::wstring accountName()
+{
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    return GetUserNameW(name, &size) ? std::wstring(name) : std::wstring();
+}
+
 void broadcastEnvironmentChange()
 {
     // SMTO_ABORTIFHUNG skips a window that stopped pumping messages instead of waiting on it forever.

@@ -49,6 +49,16 @@ VariableResult setEnvironmentVariable(const std::wstring &name, const std::wstri
 std::uint32_t writeProfileString(const std::wstring &section, const std::wstring &key,
                                  const std::wstring &value, const std::wstring &fileName);
 
+// Reads one key of a profile file into `value`; false when the file, section or key is absent.
+bool readProfileString(const std::wstring &section, const std::wstring &key, const std::wstring &fileName,
+                       std::wstring &value);
+
+// True when the process token is elevated, so that machine-wide writes are allowed.
+bool isElevated();
+
+// The account the process runs as; empty when Windows does not say.
+std::wstring accountName();
+
 // Announces the environment change to every top-level window, six times, each bounded in time.
 void broadcastEnvironmentChange();
 

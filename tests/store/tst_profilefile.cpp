@@ -74,6 +74,9 @@ void tst_profilefile::setKey()
     const QByteArray result = ProfileFile::setKey(before, "Network", "Workstation", "7");
     QCOMPARE(result, after);
     QCOMPARE(result.isNull(), after.isNull());
+    // A reader finds the key exactly where the writer put it.
+    if (!after.isNull())
+        QCOMPARE(ProfileFile::value(after, "Network", "Workstation"), QByteArray("7"));
 }
 
 void tst_profilefile::bareNameGoesToProfileDirectory()
