@@ -5,12 +5,17 @@
 #include "machinepaths.h"
 #include "safeopen.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 PathRules PathRules::native()
@@ -77,6 +82,19 @@ QMap<QString, QVariant> contentsOf(QSettings &settings)
     return contents;
 }
 
+// A QSettings that wrote the file before, here or in another process, reads it again only when
+// its size or its time of change in milliseconds differs. File times follow a clock that ticks
+// more coarsely than that, so a change of the same size could pass for none and be written over.
+void markChanged(const QString &path, qint64 sizeBefore, const QDateTime &changedBefore)
+{
+    const QFileInfo after(path);
+    if (!changedBefore.isValid() || after.size() != sizeBefore || after.lastModified() != changedBefore)
+        return;
+    const qint64 ms = changedBefore.toMSecsSinceEpoch() + 1;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(ms / 1000), long(ms % 1000) * 1000000}};
+    utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 } // namespace
 
 bool savePreferences(const std::function<void(QSettings &)> &edit)
@@ -97,6 +115,20 @@ bool savePreferences(const std::function<void(QSettings &)> &edit)
     AtomicFile::Options options;
     options.directories = AtomicFile::Directories::Create;
     options.ownDirectories = true;
+    // A QSettings writer (an older tool, a script) locks the file its own way; without that lock
+    // each of the two could write back a copy read before the other's change. It needs the
+    // directory, which an unchanged edit makes.
+    QLockFile settingsLock(path + QLatin1String(".lock"));
+    if (!QFileInfo::exists(QFileInfo(path).absolutePath()) &&
+        AtomicFile::edit(path, options, [](const QByteArray &current) {
+            return current.isNull() ? QByteArray("", 0) : current;
+        }).error)
+        return false;
+    if (!settingsLock.tryLock(5000))
+        return false;
+    const QFileInfo before(path);
+    const qint64 sizeBefore = before.size();
+    const QDateTime changedBefore = before.exists() ? before.lastModified() : QDateTime();
     const AtomicFile::Result result =
         AtomicFile::edit(path, options, [&](const QByteArray &current) -> QByteArray {
             QFile file(copy);
@@ -122,5 +154,8 @@ bool savePreferences(const std::function<void(QSettings &)> &edit)
             const QByteArray bytes = file.readAll();
             return bytes.isNull() ? QByteArray("", 0) : bytes;
         });
-    return result.error == 0;
+    if (result.error)
+        return false;
+    markChanged(path, sizeBefore, changedBefore);
+    return true;
 }

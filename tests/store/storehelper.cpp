@@ -13,6 +13,7 @@
 // storehelper write NAME VALUE     setEnvironmentVariable, prints "where machineError userError"
 // storehelper apply TAG FROM TO    for i in FROM..TO: variable TAG_i, key TAG_i of xsv.ini [Network] and
 //                                  preference TAG_i set to "vi"; prints "i where profileError settingsStatus"
+// storehelper save TAG FROM TO     the same, the preference through savePreferences (status -1 if refused)
 // storehelper cycle                prints "ready", then sets OV_ROOT, xsv.ini's Workstation and the last
 //                                  known server to A, B, A, ... until killed
 // storehelper systemd RECORD_FILE  owns org.freedesktop.systemd1, appends each SetEnvironment call
@@ -83,13 +84,18 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    if (mode == QLatin1String("apply") && args.size() == 4) {
+    if ((mode == QLatin1String("apply") || mode == QLatin1String("save")) && args.size() == 4) {
         for (int i = args.at(2).toInt(); i <= args.at(3).toInt(); ++i) {
             const QString name = args.at(1) + QLatin1Char('_') + QString::number(i);
             const QString value = QLatin1Char('v') + QString::number(i);
             const VariableWrite variable = setEnvironmentVariable(name, value);
             const quint32 profile =
                 writeProfileString(QStringLiteral("Network"), name, value, QStringLiteral("xsv.ini"));
+            if (mode == QLatin1String("save")) {
+                const bool saved = savePreferences([&](QSettings &store) { store.setValue(name, value); });
+                std::printf("%d %d %u %d\n", i, int(variable.where), profile, saved ? 0 : -1);
+                continue;
+            }
             const auto settings = openPreferences();
             settings->setValue(name, value);
             settings->sync();
