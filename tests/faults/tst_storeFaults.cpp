@@ -1,3 +1,4 @@
+#include "loadwatcher.h"
 #include "machinestore.h"
 #include "modalcatcher.h"
 #include "preferences.h"
@@ -239,10 +240,8 @@ QVector<ModalCatcher::Seen> tst_storeFaults::pressOk()
     Sandbox::setVariables({QStringLiteral("OV_ROOT=") + m_root, QStringLiteral("OV_SYSTEM=alpha"),
                            QStringLiteral("OV_SERVER_ROOT=/srv/main"), QStringLiteral("OV_WORKSTATION=4")});
     trox_inst_envDialog dialog;
-    dialog.show();
-    // Typing before the values are loaded would be overwritten by them.
-    if (!QTest::qWaitFor([&dialog] { return dialog.workstation->text() == QLatin1String("4"); }))
-        qWarning("the dialog did not load its values");
+    if (!LoadWatcher::showLoaded(dialog))
+        qWarning("the dialog never loaded");
     dialog.workstation->setText(QStringLiteral("9"));
     dialog.server->setText(QStringLiteral("/srv/new"));
     ModalCatcher catcher;
