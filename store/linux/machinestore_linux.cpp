@@ -47,10 +47,10 @@ void logRefused(const char *what, const QString &name, const QString &reason)
 // The environment.d file standing for a registry key; empty for a key that does not exist here.
 QString environmentFile(quint32 root, const QString &subKey)
 {
-    if (root == Registry::HKEY_LOCAL_MACHINE &&
+    if (root == Registry::machineRoot &&
         subKey.compare(QLatin1String(Registry::machineEnvironmentKey), Qt::CaseInsensitive) == 0)
         return MachinePaths::machinePath(QLatin1String(MachinePaths::machineEnvironmentFile));
-    if (root == Registry::HKEY_CURRENT_USER &&
+    if (root == Registry::userRoot &&
         subKey.compare(QLatin1String(Registry::userEnvironmentKey), Qt::CaseInsensitive) == 0)
         return MachinePaths::userConfigHome() + QLatin1Char('/') +
                QLatin1String(MachinePaths::userEnvironmentFile);
@@ -71,8 +71,8 @@ QList<QPair<QString, QString>> effectiveEnvironment()
 {
     QList<EnvFile::Assignment> assignments;
     const QString files[] = {
-        environmentFile(Registry::HKEY_LOCAL_MACHINE, QLatin1String(Registry::machineEnvironmentKey)),
-        environmentFile(Registry::HKEY_CURRENT_USER, QLatin1String(Registry::userEnvironmentKey))};
+        environmentFile(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey)),
+        environmentFile(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey))};
     for (const QString &path : files) {
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
@@ -182,12 +182,12 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
     if (valid.isEmpty())
         return writes;
 
-    const quint32 machineError = setRegistryValues(Registry::HKEY_LOCAL_MACHINE,
-                                                   QLatin1String(Registry::machineEnvironmentKey), valid);
-    const quint32 userError = machineError == 0
-                                  ? 0
-                                  : setRegistryValues(Registry::HKEY_CURRENT_USER,
-                                                      QLatin1String(Registry::userEnvironmentKey), valid);
+    const quint32 machineError =
+        setRegistryValues(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid);
+    const quint32 userError =
+        machineError == 0
+            ? 0
+            : setRegistryValues(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey), valid);
     for (const qsizetype i : std::as_const(validIndex)) {
         writes[i].machineError = machineError;
         writes[i].userError = userError;
