@@ -29,11 +29,10 @@ step "fresh Wine prefix"
 rm -rf "$work"
 mkdir -p "$work"
 started=$(date +%s)
-# The server inherits stdout and stderr; started apart from them it cannot hold a pipe open.
+# The server and the services wineboot starts inherit stdout and stderr; started apart from them
+# they cannot hold a later command's pipe open.
 quiet wineserver -p
 quiet wine wineboot -i
-quiet wineserver -w -k || true
-quiet wineserver -p
 drive_c=$WINEPREFIX/drive_c
 echo "   prefix ready in $(($(date +%s) - started)) s"
 
