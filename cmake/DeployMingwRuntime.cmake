@@ -1,6 +1,7 @@
 # Install step of the Windows deploy folder: copies in every MinGW runtime DLL that a program or DLL
 # already there imports, and then what those import in turn. System DLLs are not in runtime_dirs
 # and are left to Windows. Set by the caller: objdump, runtime_dirs.
+cmake_policy(VERSION 3.25)
 set(deploy_dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 file(GLOB_RECURSE pending "${deploy_dir}/*.exe" "${deploy_dir}/*.dll")
 set(seen)

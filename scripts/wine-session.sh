@@ -9,7 +9,7 @@
 set -euo pipefail
 deploy=$(cd "$1" && pwd)
 checker=$2
-work=$3
+work=$(mkdir -p "$3" && cd "$3" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
 [ -n "${DISPLAY:-}" ] || { echo "wine-session.sh: no DISPLAY; run it under xvfb-run" >&2; exit 2; }
 
@@ -26,8 +26,8 @@ stop_wine() { quiet wineserver -k || true; }
 trap stop_wine EXIT
 
 step "fresh Wine prefix"
-rm -rf "$work"
-mkdir -p "$work"
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
 started=$(date +%s)
 # The server and the services wineboot starts inherit stdout and stderr; started apart from them
 # they cannot hold a later command's pipe open.

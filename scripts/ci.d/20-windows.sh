@@ -27,10 +27,10 @@ else
 fi
 
 started=$(date +%s)
-cmake -S . -B "$build" "${configure[@]}" >/dev/null
+cmake -S . -B "$build" --no-warn-unused-cli "${configure[@]}" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 echo "windows: cross build done ($(seconds "$started"))"
-for exe in "$build"/app/trox_inst_env.exe; do
+for exe in "$build"/trox_inst_env.exe; do
     [ -f "$exe" ] && echo "windows: $(file -b "$exe")"
 done
 
@@ -60,7 +60,7 @@ if [ "${TROX_SKIP_WINDOWS_GUI:-0}" != 1 ]; then
 
     started=$(date +%s)
     xvfb-run -a -s "-screen 0 1280x1024x24" \
-        bash scripts/wine-session.sh "$deploy" "$build/tests/win32/tst_win32resources.exe" "$build/session" |
+        bash scripts/wine-session.sh "$deploy" "$build/tst_win32resources.exe" "$build/session" |
         tee "$build/session.log"
     passed=$((passed + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$build/session.log")))
     echo "windows: Wine session done ($(seconds "$started"))"
