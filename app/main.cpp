@@ -1,3 +1,4 @@
+#include "machinestore.h"
 #include "trox_inst_envDialog.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    avoidSilentSessionBus();
     auto app = std::make_unique<QApplication>(argc, argv);
     auto dialog = std::make_unique<trox_inst_envDialog>(nullptr, nullptr, true);
     dialog->exec();

@@ -1,7 +1,7 @@
 #include "trox_inst_envDialog.h"
 
+#include "EditorRules.h"
 #include "machinestore.h"
-#include "pathrules.h"
 #include "preferences.h"
 #include "set_root.h"
 #include "set_server.h"
@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -51,23 +50,27 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
 {
     killTimer(event->timerId());
 
-    if (!qEnvironmentVariableIsSet("OV_ROOT")) {
+    const QList<StoredVariable> stored =
+        loadStoredVariables({QStringLiteral("OV_ROOT"), QStringLiteral("OV_SYSTEM"),
+                             QStringLiteral("OV_SERVER_ROOT"), QStringLiteral("OV_RESERVE_SERVER_ROOT"),
+                             QStringLiteral("OV_WORKSTATION"), QStringLiteral("OV_DEVELOPER")});
+    if (!stored.at(0).isSet()) {
         QMessageBox::critical(this, errorCaption(),
                               tr("The root path environment has not been set (OV_ROOT)"));
         reject();
     }
-    if (!qEnvironmentVariableIsSet("OV_SYSTEM")) {
+    if (!stored.at(1).isSet()) {
         QMessageBox::critical(this, errorCaption(),
                               tr("The system environment has not been set (OV_SYSTEM)"));
         reject();
     }
 
-    loadedRoot = qEnvironmentVariable("OV_ROOT");
-    loadedSystem = qEnvironmentVariable("OV_SYSTEM");
-    loadedServerRoot = qEnvironmentVariable("OV_SERVER_ROOT");
-    loadedReserveServerRoot = qEnvironmentVariable("OV_RESERVE_SERVER_ROOT");
-    loadedWorkstation = qEnvironmentVariable("OV_WORKSTATION");
-    loadedDeveloper = qEnvironmentVariable("OV_DEVELOPER") == QLatin1String("true");
+    loadedRoot = stored.at(0).value;
+    loadedSystem = stored.at(1).value;
+    loadedServerRoot = stored.at(2).value;
+    loadedReserveServerRoot = stored.at(3).value;
+    loadedWorkstation = stored.at(4).value;
+    loadedDeveloper = stored.at(5).value == QLatin1String("true");
 
     root->setText(loadedRoot);
     system->setText(loadedSystem);
@@ -85,14 +88,11 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
     standalone->setChecked(standAlone);
 }
 
-QString trox_inst_envDialog::systemDirectory() const
-{
-    return PathRules::native().join({root->text(), system->text()});
-}
-
 void trox_inst_envDialog::checkPath()
 {
-    warning->setText(QFileInfo(systemDirectory()).isDir() ? QString() : tr("This path does not exist!"));
+    warning->setText(EditorRules().systemExists(root->text(), system->text())
+                         ? QString()
+                         : tr("This path does not exist!"));
 }
 
 void trox_inst_envDialog::doStandAloneToggle(bool on)
@@ -107,7 +107,7 @@ void trox_inst_envDialog::doStandAloneToggle(bool on)
 void trox_inst_envDialog::doSetWorkstation()
 {
     set_workstation editor;
-    editor.setSystemPath(systemDirectory());
+    editor.setSystemPath(EditorRules().systemDirectory(root->text(), system->text()));
     if (editor.exec() == QDialog::Accepted)
         workstation->setText(editor.workstation->text());
 }
@@ -147,26 +147,29 @@ void trox_inst_envDialog::doSetServer()
         server->setText(editor.server->text());
 }
 
-void trox_inst_envDialog::applyVariables(const QList<QPair<QString, QString>> &variables,
-                                         QStringList &failures)
+SettingsApplier::Settings trox_inst_envDialog::loadedSettings() const
 {
-    const QList<VariableWrite> writes = setEnvironmentVariables(variables);
-    for (qsizetype i = 0; i < writes.size(); ++i) {
-        // Landing in the operator's own environment is the designed fallback, not a failure.
-        if (writes.at(i).written())
-            continue;
-        const quint32 error = writes.at(i).userError ? writes.at(i).userError : writes.at(i).machineError;
-        failures << tr("%1, neither machine-wide nor for this user: %2")
-                        .arg(variables.at(i).first, describeStoreError(error));
-    }
+    SettingsApplier::Settings loaded;
+    loaded.root = loadedRoot;
+    loaded.system = loadedSystem;
+    loaded.server = loadedServerRoot;
+    loaded.reserveServer = loadedReserveServerRoot;
+    loaded.workstation = loadedWorkstation;
+    loaded.developer = loadedDeveloper;
+    return loaded;
 }
 
-void trox_inst_envDialog::applyProfile(const QString &section, const QString &file, QStringList &failures)
+SettingsApplier::Settings trox_inst_envDialog::shownSettings() const
 {
-    const quint32 error =
-        writeProfileString(section, QStringLiteral("Workstation"), workstation->text(), file);
-    if (error != 0)
-        failures << tr("Workstation in %1: %2").arg(file, describeStoreError(error));
+    SettingsApplier::Settings shown;
+    shown.root = root->text();
+    shown.system = system->text();
+    shown.server = server->text();
+    shown.reserveServer = reserveserver->text();
+    shown.workstation = workstation->text();
+    shown.standAlone = standalone->isChecked();
+    shown.developer = developer->isChecked();
+    return shown;
 }
 
 void trox_inst_envDialog::accept()
@@ -177,59 +180,14 @@ void trox_inst_envDialog::accept()
     ok->update();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    QStringList failures;
-    // The changed variables go to the store together, so that the environment file is replaced once
-    // for them; the developer flag follows the profile files on its own.
-    QList<QPair<QString, QString>> variables;
-    const auto apply = [&variables](const char *name, const QString &value, const QString &baseline) {
-        if (value != baseline)
-            variables.append({QLatin1String(name), value});
-    };
-
-    apply("OV_ROOT", root->text(), loadedRoot);
-    apply("OV_SYSTEM", system->text(), loadedSystem);
-    if (standalone->isChecked()) {
-        apply("OV_SERVER_ROOT", root->text(), loadedServerRoot);
-    } else {
-        const QString lastServer = server->text();
-        if (!savePreferences(
-                [&lastServer](QSettings &store) { store.setValue(lastKnownServerKey(), lastServer); }))
-            failures << tr("the last known server in %1").arg(openPreferences()->fileName());
-        apply("OV_SERVER_ROOT", server->text(), loadedServerRoot);
-    }
-    apply("OV_RESERVE_SERVER_ROOT", reserveserver->text(), loadedReserveServerRoot);
-    apply("OV_WORKSTATION", workstation->text(), loadedWorkstation);
-    bool changed = !variables.isEmpty();
-    if (changed)
-        applyVariables(variables, failures);
-
-    // An empty number would wipe a valid one stored in the files; leave them as they are.
-    if (!workstation->text().isEmpty()) {
-        applyProfile(QStringLiteral("Network"), QStringLiteral("xsv.ini"), failures);
-        applyProfile(QStringLiteral("System"), QStringLiteral("taskbase.ini"), failures);
-        applyProfile(QStringLiteral("Network"),
-                     PathRules::native().join({root->text(), system->text(), QStringLiteral("config"),
-                                               QStringLiteral("system"), QStringLiteral("trox_system.ini")}),
-                     failures);
-    }
-
-    if (developer->isChecked() != loadedDeveloper) {
-        applyVariables({{QStringLiteral("OV_DEVELOPER"),
-                         developer->isChecked() ? QStringLiteral("true") : QStringLiteral("false")}},
-                       failures);
-        changed = true;
-    }
-
-    if (changed)
-        broadcastEnvironmentChange();
-    if (!failures.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, errorCaption(),
-                        tr("These settings could not be saved:\n\n%1").arg(failures.join(QLatin1Char('\n'))),
-                        QMessageBox::Ok, this);
+    const SettingsApplier::Report report = SettingsApplier::apply(loadedSettings(), shownSettings());
+    const QString warningText = report.warning();
+    if (!warningText.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, errorCaption(), warningText, QMessageBox::Ok, this);
         box.setTextFormat(Qt::PlainText);
         box.exec();
     }
-    if (changed) {
+    if (report.changed) {
         QMessageBox::critical(
             this, tr("Information"),
             tr("<p><b>Important</b></p><p>You need to restart applications for this change to "

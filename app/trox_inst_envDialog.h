@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SettingsApplier.h"
 #include "trox_inst_envDialogBase.h"
 
 #include <QString>
@@ -7,8 +8,9 @@
 
 class QTimerEvent;
 
-// The main settings dialog: loads the six values from the process environment once its event loop
-// runs, lets the operator change them through the editors, and applies what changed on Ok.
+// The main settings dialog: once its event loop runs, loads the six values as a new login gets
+// them (the store decides from where), lets the operator change them through the editors, and
+// applies what changed on Ok.
 class trox_inst_envDialog : public trox_inst_envDialogBase
 {
     Q_OBJECT
@@ -20,6 +22,8 @@ public:
 
     // Shows or clears the warning under the system, by whether root and system name a directory.
     void checkPath();
+    // Applies what changed, tells the operator what did not land machine-wide, and closes.
+    void accept() override;
 
 public Q_SLOTS:
     void doSetWorkstation();
@@ -28,15 +32,13 @@ public Q_SLOTS:
     void doSetReserveServer();
     void doSetServer();
     void doStandAloneToggle(bool on);
-    void accept() override;
 
 protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    QString systemDirectory() const;
-    void applyVariables(const QList<QPair<QString, QString>> &variables, QStringList &failures);
-    void applyProfile(const QString &section, const QString &file, QStringList &failures);
+    SettingsApplier::Settings loadedSettings() const;
+    SettingsApplier::Settings shownSettings() const;
 
     QString loadedRoot;
     QString loadedSystem;

@@ -2,6 +2,8 @@
 
 #include "FormLayout.h"
 #include "NoteLabel.h"
+#include "pathrules.h"
+#include "ValueLabel.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -38,7 +40,7 @@ QLabel *captionLabel(QWidget *parent, const char *name)
 // Values are shown exactly as they are: a path that happens to look like markup stays text.
 QLabel *valueLabel(QWidget *parent, const char *name)
 {
-    auto *label = new QLabel(parent);
+    auto *label = new ValueLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
@@ -164,6 +166,13 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     cancel = FormLayout::add<QPushButton>(this, layout1, "cancel");
     trox_inst_envDialogBaseLayout->addLayout(layout1);
 
+    // Under Qt 6 every push button of a dialog is auto-default unless told otherwise, which would make
+    // Enter on a check box open an editor. Enter here does only what the focused widget does.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
     languageChange();
     // Taller where the wrapped notes need it, so that no line of them is cut off.
     resize(QSize(531, qMax(658, heightForWidth(531))).expandedTo(minimumSizeHint()));
@@ -185,24 +194,26 @@ void trox_inst_envDialogBase::languageChange()
         "<p>In \"Stand alone\" mode, this machine will not attempt to update its files from a system "
         "server.</p>\n\n<p>This is useful for working where a system exists on a single machine - such as a "
         "laptop</p>");
-    const QString serverHelp = tr(
+    // The example servers are written the way this platform spells them.
+    const PathRules rules = PathRules::native();
+    const QString serverHelp = rules.examplePaths(tr(
         "<p>This is the Windows path to the server with the master copy for this system.</p>\n\n<p>Typical "
         "values might be:<br>\n\n  \\\\trox-master\\share\\path<br>\n\nor<br>\n\n  "
         "\\\\192.168.10.20\\share</p>"
         "\n\n<p>This value sets the OV_SERVER_ROOT environment variable BUT is overridden by the \"work "
         "stand-alone\" flag</p>\n\n<p>In stand alone mode OV_ROOT is the same value as OV_SERVER_ROOT, but "
         "your "
-        "last known server will still be displayed here</p>");
-    const QString reserveTip = tr(
+        "last known server will still be displayed here</p>"));
+    const QString reserveTip = rules.examplePaths(tr(
         "<p>This is the Windows path to the reserve server with the master copy for this "
         "system.</p>\n<p>Typical "
         "values might be:<br>\n  \\\\trox-reserve\\share\\path<br>\nor<br>\n  \\\\192.168.10.21\\share</p>\n"
-        "<p>This value sets the OV_RESERVE_SERVER_ROOT environment variable</p>\n");
-    const QString reserveWhatsThis =
+        "<p>This value sets the OV_RESERVE_SERVER_ROOT environment variable</p>\n"));
+    const QString reserveWhatsThis = rules.examplePaths(
         tr("<p>This is the Windows path to the reserve server with the master copy for this system.</p>\n\n"
            "<p>Typical values might be:<br>\n\n  \\\\trox-reserve\\share\\path<br>\n\nor<br>\n\n"
            "  \\\\192.168.10.21\\share</p>\n\n<p>This value sets the OV_RESERVE_SERVER_ROOT environment "
-           "variable</p>");
+           "variable</p>"));
     const QString workstationHelp =
         tr("<p>TROX/Orvane Control workstation number.</p>\n\n<p>This should be a value between 1 and "
            "999.</p>\n\n"

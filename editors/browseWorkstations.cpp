@@ -1,12 +1,49 @@
 #include "browseWorkstations.h"
 
 #include "pathrules.h"
+#include "safefile.h"
 
-#include <QDomDocument>
-#include <QDomElement>
-#include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QXmlStreamReader>
+
+namespace {
+
+// Far beyond any real system's list, small enough to parse at once.
+constexpr qint64 listSizeLimit = qint64(4) << 20;
+// The list is two levels deep; anything much deeper is not a workstation list.
+constexpr int nestingLimit = 32;
+
+// "id - name" of each element directly below the document element; empty for a list that is not
+// well-formed XML or nests deeper than any list does, as for one that cannot be read.
+QStringList readList(const QByteArray &contents)
+{
+    QStringList lines;
+    QXmlStreamReader reader(contents);
+    reader.setNamespaceProcessing(false);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (++depth > nestingLimit)
+                return {};
+            if (depth == 2) {
+                const QXmlStreamAttributes attributes = reader.attributes();
+                lines.append(attributes.value(QLatin1String("id")).toString() + QLatin1String(" - ") +
+                             attributes.value(QLatin1String("name")).toString());
+            }
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    return reader.hasError() ? QStringList() : lines;
+}
+
+} // namespace
 
 browseWorkstations::browseWorkstations(QWidget *parent, Qt::WindowFlags flags)
     : browseWorkstationsBase(parent, flags)
@@ -18,21 +55,12 @@ void browseWorkstations::loadWorkstations(const QString &directory)
 {
     showPath->setText(directory);
 
-    QFile file(
-        PathRules::native().join({directory, QStringLiteral("config"), QStringLiteral("workstations.xml")}));
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray contents;
+    if (SafeFile::read(PathRules::native().join(
+                           {directory, QStringLiteral("config"), QStringLiteral("workstations.xml")}),
+                       contents, listSizeLimit) != 0)
         return;
-    QDomDocument document;
-    if (!document.setContent(&file, false))
-        return;
-    file.close();
-
-    QStringList lines;
-    const QDomElement list = document.documentElement();
-    for (QDomElement entry = list.firstChildElement(); !entry.isNull(); entry = entry.nextSiblingElement())
-        lines.append(entry.attribute(QStringLiteral("id")) + QLatin1String(" - ") +
-                     entry.attribute(QStringLiteral("name")));
-    workstations->addItems(lines);
+    workstations->addItems(readList(contents));
 }
 
 void browseWorkstations::accept()

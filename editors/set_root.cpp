@@ -1,5 +1,6 @@
 #include "set_root.h"
 
+#include "EditorRules.h"
 #include "preferences.h"
 #include "RecentList.h"
 
@@ -31,7 +32,7 @@ void set_root::setPathRules(const PathRules &rules)
 
 void set_root::accept()
 {
-    const QString text = m_rules.stripTrailingSeparators(m_rules.normaliseSeparators(path->text()));
+    const QString text = EditorRules(m_rules).normalisedRoot(path->text());
     RecentList::promote(previous, text);
     path->setText(text);
     set_rootBase::accept();

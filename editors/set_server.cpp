@@ -1,5 +1,6 @@
 #include "set_server.h"
 
+#include "EditorRules.h"
 #include "preferences.h"
 #include "RecentList.h"
 
@@ -28,7 +29,7 @@ void set_server::setPathRules(const PathRules &rules)
 
 bool set_server::invalidServerPath(const QString &text) const
 {
-    return m_rules.invalidServerPath(text);
+    return !EditorRules(m_rules).validServer(text);
 }
 
 // The check sees the text as typed, so a network path written with forward slashes is refused.
@@ -38,7 +39,7 @@ void set_server::accept()
         validvalue->setText(tr("This is not a valid path to a server (see Tooltip)"));
         return;
     }
-    server->setText(m_rules.normaliseSeparators(server->text()));
+    server->setText(EditorRules(m_rules).normalisedServer(server->text()));
     RecentList::promote(previous, server->text());
     set_serverBase::accept();
 }

@@ -1,6 +1,7 @@
 #include "set_serverBase.h"
 
 #include "FormLayout.h"
+#include "pathrules.h"
 
 #include <QColor>
 #include <QLabel>
@@ -35,17 +36,18 @@ set_serverBase::~set_serverBase() = default;
 void set_serverBase::languageChange()
 {
     setWindowTitle(tr("Set path to system server"));
-    const QString help =
+    const PathRules rules = PathRules::native();
+    const QString help = rules.examplePaths(
         tr("<p>This is the Windows path to the server with the master copy for this system.</p>\n"
            "<p>Typical values might be:<br>\n"
            "  \\\\fileserver\\trox\\systems<br>\n"
            "or<br>\n"
            "  \\\\192.168.10.20\\trox<br>\n"
            "or<br>\n"
-           "c:\\mysystem</p>");
+           "c:\\mysystem</p>"));
     setToolTip(help + QLatin1Char('\n'));
     setWhatsThis(help);
-    textLabel1->setText(tr("Enter path to server (e.g. \\\\fileserver\\trox\\systems)"));
+    textLabel1->setText(rules.examplePaths(tr("Enter path to server (e.g. \\\\fileserver\\trox\\systems)")));
     textLabel1_2->setText(tr("Previous selections..."));
     buttonOk->setText(tr("&OK"));
     buttonCancel->setText(tr("&Cancel"));

@@ -1,6 +1,7 @@
 #include "set_workstation.h"
 
 #include "browseWorkstations.h"
+#include "EditorRules.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
@@ -22,8 +23,7 @@ void set_workstation::setSystemPath(const QString &path)
 void set_workstation::accept()
 {
     // The text itself is handed back, so "007" stays "007" even though it counts as 7.
-    const int number = workstation->text().toInt();
-    if (number < 1 || number > 999) {
+    if (!EditorRules::validWorkstation(workstation->text())) {
         QMessageBox::information(this, QStringLiteral("Errm"),
                                  QStringLiteral("The workstation number must be between 1 and 999"));
         return;

@@ -20,16 +20,27 @@ unset XDG_CONFIG_DIRS
 export OV_ROOT="$scratch/systems" OV_SYSTEM=plant_a OV_SERVER_ROOT=/srv/trox-master \
     OV_RESERVE_SERVER_ROOT=/srv/trox-reserve OV_WORKSTATION=12 OV_DEVELOPER=false
 
+# What a login would give the tool and a private bus: its own runtime directory, and a bus daemon
+# whose complaint about the file-descriptor limit (it cannot raise it inside a container) is not shown.
+mkdir -m 700 "$scratch/runtime"
+export XDG_RUNTIME_DIR="$scratch/runtime"
+printf '#!/bin/sh\nexec dbus-daemon "$@" 2>/dev/null\n' > "$scratch/dbus-daemon"
+chmod +x "$scratch/dbus-daemon"
+session() { dbus-run-session --dbus-daemon="$scratch/dbus-daemon" -- "$@"; }
+# The private bus has no systemd user manager, and the tool's debug log says so on Ok; DEMO_DEBUG=1
+# shows that log.
+[ -n "${DEMO_DEBUG:-}" ] || export QT_LOGGING_RULES="default.debug=false"
+
 snapshot() { (cd "$scratch" && find . -type f ! -name '*.lock' ! -name 'before.txt' ! -name '*.png' -print0 | sort -z | xargs -0 md5sum); }
 snapshot > "$scratch/before.txt"
 
 echo "Demo: OV_ROOT=$OV_ROOT OV_SYSTEM=$OV_SYSTEM; scratch folder $scratch"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    dbus-run-session -- "$exe"
+    session "$exe"
 else
     # No display: run it on a virtual one, photograph the dialog and close it.
     shot="$scratch/main-dialog.png"
-    xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bash -c '
+    xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session --dbus-daemon="$scratch/dbus-daemon" -- bash -c '
         "$1" & pid=$!
         win=$(timeout 20 xdotool search --sync --name "^Set Active TROX System$" | head -n 1)
         if command -v import >/dev/null; then import -window root "$2"; fi

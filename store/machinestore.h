@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // The machine-level side effects of the tool: environment variables machine-wide (or per-user as a
@@ -35,6 +36,22 @@ struct VariableWrite
     bool written() const { return where != Nowhere; }
 };
 
+// One of the tool's variables as a program started by a new login would see it.
+struct StoredVariable
+{
+    enum Source { Unset, Machine, User, Inherited };
+    QString value;         // null when unset
+    Source source = Unset; // Machine: the machine-wide store; User: the per-user store wins;
+                           // Inherited: neither store sets it, taken from this process's environment
+    bool isSet() const { return source != Unset; }
+};
+
+// The named variables as a new login gets them, in the order given. Linux: the per-user
+// environment.d file over the machine file, references expanded as the login expands them, and the
+// process environment only for a variable that neither file sets. Windows: the process environment
+// (every set variable is Inherited), exactly as the tool always read it.
+QList<StoredVariable> loadStoredVariables(const QStringList &names);
+
 // Writes one expandable string value into an existing key; 0 or the platform's error code.
 quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value);
 
@@ -50,9 +67,27 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
 quint32 writeProfileString(const QString &section, const QString &key, const QString &value,
                            const QString &fileName);
 
-// Tells running programs that the environment changed. Bounded in time; keeps the GUI painting
+// The value of one key of a profile file, found as writeProfileString() finds it; null when the file,
+// the section or the key does not exist.
+QString readProfileString(const QString &section, const QString &key, const QString &fileName);
+
+// True when this process has the rights a machine-wide write needs: root on Linux, an elevated
+// administrator on Windows. A per-user landing then reaches no other user.
+bool runsPrivileged();
+
+// The name of the account this process runs as, for the operator.
+QString accountName();
+
+// Tells running programs that the environment changed: the tool's own variables, with the values a
+// new login computes. Bounded in time; keeps the GUI painting
 // while it waits when an event loop is running.
 void broadcastEnvironmentChange();
+
+// Called before the application object exists. The desktop's accessibility support opens the
+// session bus with waits that have no bound (a minute or more on a bus that accepts and then stalls);
+// when the bus does not answer a short question in time, the tool starts without that support, as
+// fast as it starts without a bus.
+void avoidSilentSessionBus();
 
 // A short, plain-words reason for an error code returned above, for the operator.
 QString describeStoreError(quint32 code);

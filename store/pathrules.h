@@ -27,6 +27,10 @@ public:
     QString stripTrailingSeparators(const QString &path) const;
     // True when the text does not start like a server path, looking only at its first characters.
     bool invalidServerPath(const QString &path) const;
+    // The text with every Windows example path in it (help texts speak Windows) written as this
+    // convention's counterpart: on POSIX \\server\share\dir becomes /mnt/server/share/dir and
+    // c:\dir becomes /dir. All other characters stay; on Windows the whole text does.
+    QString examplePaths(const QString &text) const;
 
 private:
     Convention m_convention;

@@ -1,71 +1,103 @@
 #!/usr/bin/env bash
-# The playbook must leave a workstation exactly as the tool does. For each case the same starting
-# files are laid out twice; the tool's own store writes the values into one copy (through
-# trox_store_write, which makes the calls Ok makes) and linux.yml into the other, each under its own
-# prefix; then the two copies must match byte for byte, file modes included.
+# The dialog, the command-line tool and the playbook must leave a workstation exactly alike. For each
+# case the same starting files are laid out once per side; the main dialog's Ok (through
+# trox_dialog_apply), `trox_inst_env_cli set` and linux.yml each write the same values under their
+# own copy; then the copies must match byte for byte, file modes included.
 #
-#   test_byte_identity.sh <path-to-trox_store_write>
+#   test_byte_identity.sh <path-to-trox_dialog_apply> <path-to-trox_inst_env_cli>
 set -euo pipefail
-writer=$(realpath "$1")
+dialog=$(realpath "$1")
+cli=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 umask 022
-# Ansible insists on a UTF-8 locale; C.UTF-8 is there on every Debian.
-export LC_ALL=C.UTF-8 HOME="$work/home" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1
+# Ansible insists on a UTF-8 locale; C.UTF-8 is there on every Debian. No session bus: nothing is
+# announced to the desktop this runs on.
+export LC_ALL=C.UTF-8 HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" \
+    ANSIBLE_NOCOLOR=1 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
+unset XDG_CONFIG_DIRS OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION OV_DEVELOPER
 mkdir -p "$HOME"
-# Both writers see the same paths: the case's tree is always built at $live, then moved aside.
+# Every side sees the same paths: the case's tree is always built at $live, then moved aside.
 live="$work/live"
 passed=0 failed=0
 
 # Values of one case; the root is a real directory tree so the system's own file can be written.
+# An empty number or reserve is left out, as the editors accept neither.
 reset_values() {
     root="$live/systems" system=plant_a server=/srv/trox-master reserve=/srv/trox-reserve
     number=12 developer=false standalone=false
 }
 seed_tree() { mkdir -p "$live/prefix" "$live/systems/$system/config/system"; }
+# What the dialog needs to start: a root and a system, as an earlier Ok left them.
+stored_root() {
+    mkdir -p "$live/prefix/etc/environment.d"
+    printf 'OV_ROOT="%s"\nOV_SYSTEM="old"\n' "$live/systems" > "$live/prefix/etc/environment.d/60-trox_inst_env.conf"
+}
 
-write_with_tool() {
-    local server_root=$server
-    [ "$standalone" = true ] && server_root=$root
-    local args=(OV_ROOT="$root" OV_SYSTEM="$system" OV_SERVER_ROOT="$server_root"
-                OV_RESERVE_SERVER_ROOT="$reserve" OV_WORKSTATION="$number")
-    [ -n "$number" ] && args+=(-w "$root" "$system" "$number")
-    args+=(OV_DEVELOPER="$developer")
-    # A missing system directory is a failed write for the tool too; anything else must succeed.
-    TROX_INST_ENV_PREFIX="$live/prefix" "$writer" "${args[@]}" 2>"$work/writer.log" ||
-        [ ! -d "$root/$system/config/system" ] || { cat "$work/writer.log"; return 1; }
+arguments() {
+    args=(OV_ROOT="$root" OV_SYSTEM="$system")
+    if [ "$standalone" = true ]; then args+=(--stand-alone); else args+=(OV_SERVER_ROOT="$server"); fi
+    [ -z "$reserve" ] || args+=(OV_RESERVE_SERVER_ROOT="$reserve")
+    [ -z "$number" ] || args+=(OV_WORKSTATION="$number")
+    if [ "$developer" = true ]; then args+=(--developer); else args+=(--no-developer); fi
+}
+
+# A missing system directory is a failed write on every side; anything else must succeed.
+tolerated() { [ ! -d "$root/$system/config/system" ] || { cat "$work/side.log"; return 1; }; }
+
+write_with_dialog() {
+    arguments
+    TROX_INST_ENV_PREFIX="$live/prefix" "$dialog" "${args[@]}" >"$work/side.log" 2>&1 || tolerated
+}
+
+write_with_cli() {
+    arguments
+    TROX_INST_ENV_PREFIX="$live/prefix" "$cli" set "${args[@]}" >"$work/side.log" 2>&1 || tolerated
 }
 
 write_with_playbook() {
     # Values go through JSON so that no shell or YAML quoting stands between them and the play.
     ROOT=$root SYSTEM=$system SERVER=$server RESERVE=$reserve NUMBER=$number DEVELOPER=$developer \
-    STANDALONE=$standalone PREFIX="$live/prefix" python3 -c '
+    STANDALONE=$standalone PREFIX="$live/prefix" CLI="$cli" python3 -c '
 import json, os
 e = os.environ
-print(json.dumps({"trox_prefix": e["PREFIX"], "trox_root": e["ROOT"], "trox_system": e["SYSTEM"],
-                  "trox_server_root": e["SERVER"], "trox_reserve_server_root": e["RESERVE"],
-                  "trox_workstation": e["NUMBER"], "trox_developer": e["DEVELOPER"] == "true",
-                  "trox_standalone": e["STANDALONE"] == "true"}))' > "$work/values.json"
+values = {"trox_prefix": e["PREFIX"], "trox_cli": e["CLI"], "trox_root": e["ROOT"],
+          "trox_system": e["SYSTEM"], "trox_server_root": e["SERVER"],
+          "trox_developer": e["DEVELOPER"] == "true", "trox_standalone": e["STANDALONE"] == "true"}
+if e["RESERVE"]:
+    values["trox_reserve_server_root"] = e["RESERVE"]
+if e["NUMBER"]:
+    values["trox_workstation"] = e["NUMBER"]
+print(json.dumps(values))' > "$work/values.json"
     ansible-playbook -i localhost, -c local -e trox_linux_hosts=localhost \
         -e ansible_python_interpreter=/usr/bin/python3 -e @"$work/values.json" \
-        "$here/linux.yml" > "$work/playbook.log" 2>&1 || { cat "$work/playbook.log"; return 1; }
+        "$here/linux.yml" > "$work/side.log" 2>&1 || tolerated
 }
 
 listing() { (cd "$1" && find . -printf '%P %y %m\n' | sort); }
 
-# run_case NAME SEED: SEED lays out the starting files in $live; the values are those set before.
+# run_case NAME SEED SIDE...: SEED lays out the starting files in $live; the values are those set
+# before. The first side's files are the ones the others must match.
 run_case() {
-    local name=$1 seed=$2 side
-    for side in tool playbook; do
+    local name=$1 seed=$2 side first=''
+    shift 2
+    local ok=true
+    for side in "$@"; do
         rm -rf "$live"
         seed_tree
         "$seed"
-        "write_with_$side"
+        "write_with_$side" || ok=false
         mv "$live" "$work/$name.$side"
+        if [ -z "$first" ]; then
+            first=$side
+        elif ! diff -r "$work/$name.$first" "$work/$name.$side" ||
+            ! diff <(listing "$work/$name.$first") <(listing "$work/$name.$side"); then
+            echo "$side differs from $first"
+            ok=false
+        fi
     done
-    if diff -r "$work/$name.tool" "$work/$name.playbook" &&
-        diff <(listing "$work/$name.tool") <(listing "$work/$name.playbook"); then
+    if $ok; then
         echo "PASS: $name"
         passed=$((passed + 1))
     else
@@ -74,13 +106,11 @@ run_case() {
     fi
 }
 
-nothing() { :; }
-
 # Written by earlier runs and by hand: other variables and keys, CRLF, a byte order mark, a section
 # in other letter case with spaces round '=', comments, and a last line without a line break.
 existing_files() {
     mkdir -p "$live/prefix/etc/environment.d" "$live/prefix/etc/trox"
-    printf 'LANG=C.UTF-8\nOV_ROOT="/old/root"\nOV_WORKSTATION="3"\n# kept\nEDITOR=vi' \
+    printf 'LANG=C.UTF-8\nOV_ROOT="%s"\nOV_SYSTEM="old"\nOV_WORKSTATION="3"\n# kept\nEDITOR=vi' "$live/systems" \
         > "$live/prefix/etc/environment.d/60-trox_inst_env.conf"
     printf '\xef\xbb\xbf[Display]\r\nDepth=24\r\n[system]\r\n workstation = 3\r\nSpeed=fast\r\n' \
         > "$live/prefix/etc/trox/taskbase.ini"
@@ -90,27 +120,31 @@ existing_files() {
     chmod 0600 "$live/prefix/etc/trox/xsv.ini"
 }
 
-no_system_directory() { rm -rf "$live/systems/$system/config/system"; }
+no_system_directory() { stored_root; rm -rf "$live/systems/$system/config/system"; }
+nothing() { :; }
 
 reset_values
 # Every character the environment file has to escape, a %NAME% reference, a stray percent sign,
-# an empty value, and letters beyond ASCII.
+# and letters beyond ASCII; the backslashes become the separators the server editor makes of them.
 server='/srv/a "b" \x `y` $HOME %USERPROFILE%\z %1% 100% ${X}'
-reserve=''
 system=Zürich
 developer=true
-run_case fresh-files-special-characters nothing
+run_case special-characters stored_root dialog cli playbook
 
 reset_values
-run_case existing-files existing_files
+run_case existing-files existing_files dialog cli playbook
 
 reset_values
 standalone=true number=7
-run_case stand-alone-missing-system-directory no_system_directory
+run_case stand-alone-missing-system-directory no_system_directory dialog cli playbook
 
 reset_values
-number=''
-run_case empty-workstation-number existing_files
+number='' reserve=''
+run_case no-workstation-number existing_files dialog cli playbook
+
+# A fresh workstation, with nothing stored: the dialog refuses to start there, the tool does not.
+reset_values
+run_case fresh-workstation nothing cli playbook
 
 echo "byte-identity: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -10,7 +10,7 @@ flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefin
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DCMAKE_CXX_FLAGS="$flags" -DTROX_FUZZ=ON -DTROX_BUILD_BENCH=OFF >/dev/null
-targets=(envfile profilefile workstations)
+targets=(envfile envgenerator profilefile workstations)
 cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1

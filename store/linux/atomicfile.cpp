@@ -1,13 +1,17 @@
 #include "atomicfile.h"
+#include "../safefile.h"
+#include "safeopen.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <thread>
@@ -26,22 +30,38 @@ QByteArray directoryOf(const QByteArray &path)
     return path.left(slash);
 }
 
-int followLinks(QByteArray &path)
+QByteArray fileNameOf(const QByteArray &path)
 {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat info;
-        if (lstat(path.constData(), &info) != 0)
-            return errno == ENOENT ? 0 : errno; // a dangling link's target is created
-        if (!S_ISLNK(info.st_mode))
-            return 0;
-        char target[PATH_MAX];
-        const ssize_t length = readlink(path.constData(), target, sizeof target);
-        if (length < 0)
-            return errno;
-        const QByteArray named(target, length);
-        path = named.startsWith('/') ? named : directoryOf(path) + '/' + named;
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+// Extended attributes, POSIX ACLs among them (system.posix_acl_access), from one file to another.
+int copyAttributes(int from, int to)
+{
+    const auto tolerated = [](int error) {
+        // A file system without them has none to keep; a user other than root may not set
+        // the trusted and security ones, and could not read them either.
+        return error == ENOTSUP || (geteuid() != 0 && (error == EPERM || error == EACCES));
+    };
+    QByteArray names(4096, Qt::Uninitialized);
+    ssize_t length;
+    while ((length = flistxattr(from, names.data(), size_t(names.size()))) < 0 && errno == ERANGE)
+        names.resize(names.size() * 4);
+    if (length < 0)
+        return tolerated(errno) ? 0 : errno;
+    QByteArray value;
+    for (const QByteArray &name : names.left(length).split('\0')) {
+        if (name.isEmpty())
+            continue;
+        const ssize_t size = fgetxattr(from, name.constData(), nullptr, 0);
+        value.resize(qMax(size, ssize_t(0)));
+        const ssize_t got = size < 0 ? size : fgetxattr(from, name.constData(), value.data(), size_t(size));
+        if (got < 0 || fsetxattr(to, name.constData(), value.constData(), size_t(got), 0) != 0) {
+            if (!tolerated(errno))
+                return errno;
+        }
     }
-    return ELOOP;
+    return 0;
 }
 
 // 0 for an existing directory, ENOTDIR for anything else there, or why it could not be looked at.
@@ -64,21 +84,6 @@ int makeDirectory(const QByteArray &directory)
         return errno == EEXIST ? 0 : errno;
     // Independent of the umask: every user's login reads these directories.
     return chmod(directory.constData(), 0755) == 0 ? 0 : errno;
-}
-
-int readAll(int fd, QByteArray &contents)
-{
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return errno;
-        if (got == 0)
-            return 0;
-        contents.append(buffer, got);
-    }
 }
 
 int writeAll(int fd, const QByteArray &contents)
@@ -117,12 +122,25 @@ public:
 
     int error() const { return m_error; }
 
-    int commit(const QByteArray &contents, mode_t mode, const struct stat *previous, const QByteArray &target)
+    int commit(const QByteArray &contents, mode_t mode, const struct stat *previous, int previousFd,
+               const QByteArray &target)
     {
+        if (previous) {
+            // Root keeps the owner; anyone keeps the group, or a group-shared file would lock its
+            // group out.
+            struct stat mine;
+            if (fstat(m_fd, &mine) != 0)
+                return errno;
+            const uid_t owner = geteuid() == 0 ? previous->st_uid : mine.st_uid;
+            if ((owner != mine.st_uid || previous->st_gid != mine.st_gid) &&
+                fchown(m_fd, owner, previous->st_gid) != 0)
+                return errno;
+            if (const int error = copyAttributes(previousFd, m_fd))
+                return error;
+        }
+        // After the owner (which clears set-id bits) and the ACL (whose entries it keeps in step).
         if (fchmod(m_fd, mode) != 0)
             return errno;
-        if (previous && geteuid() == 0 && (previous->st_uid != 0 || previous->st_gid != getegid()))
-            (void)fchown(m_fd, previous->st_uid, previous->st_gid);
         if (const int error = writeAll(m_fd, contents))
             return error;
         if (previous)
@@ -134,7 +152,7 @@ public:
         if (close(fd) != 0)
             return errno;
         if (rename(m_name.constData(), target.constData()) != 0)
-            return errno;
+            return errno == EBUSY ? int(SafeOpen::ERROR_MOUNTED_TARGET) : errno;
         m_renamed = true;
         return 0;
     }
@@ -165,94 +183,174 @@ private:
     bool m_renamed = false;
 };
 
-// An advisory lock on the target's directory serialises writers (this tool in two processes, or a
-// playbook doing the same) without leaving a lock file behind or costing a write to disk.
-class DirectoryLock
+// Writers of one file take a lock on a file beside it that only writers of the directory can open.
+// A lock on the directory or on the target itself would be open to every user who can read them,
+// and any of them could stall every write. The holder removes the lock file as it lets go, so a
+// writer that locked a file since removed tries again on the one now there.
+class WriterLock
 {
 public:
-    explicit DirectoryLock(const QByteArray &directory)
-        : m_fd(open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    WriterLock(const QByteArray &directory, const QByteArray &name)
+        : m_path(directory + "/." + name + ".lock")
     {
-        if (m_fd < 0) {
+        struct stat parent;
+        if (stat(directory.constData(), &parent) != 0) {
             m_error = errno;
             return;
         }
-        for (int waited = 0; flock(m_fd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                m_error = errno;
+        const mode_t mode =
+            0600 | ((parent.st_mode & S_IWGRP) ? 0060 : 0) | ((parent.st_mode & S_IWOTH) ? 0006 : 0);
+        for (int waited = 0;; waited += 10) {
+            if ((m_error = take(mode, parent.st_gid)) != EWOULDBLOCK)
                 return;
-            }
             if (waited >= 5000) {
-                m_error = EBUSY;
+                m_error = int(SafeOpen::ERROR_LOCK_HELD);
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-    ~DirectoryLock()
+    ~WriterLock()
     {
+        if (m_error == 0)
+            unlink(m_path.constData());
         if (m_fd >= 0)
             close(m_fd); // releases the lock
     }
-    DirectoryLock(const DirectoryLock &) = delete;
-    DirectoryLock &operator=(const DirectoryLock &) = delete;
+    WriterLock(const WriterLock &) = delete;
+    WriterLock &operator=(const WriterLock &) = delete;
     int error() const { return m_error; }
-    // Makes a rename into the directory durable.
-    void sync() const { fsync(m_fd); }
 
 private:
-    int m_fd;
+    // 0 when the lock is held, EWOULDBLOCK to try again, or why it cannot be taken.
+    int take(mode_t mode, gid_t group)
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+        const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        m_fd = open(m_path.constData(), flags | O_CREAT | O_EXCL, mode);
+        if (m_fd >= 0) {
+            // Independent of the umask and the creator's group: the directory's writers share it.
+            if (mode & 0060)
+                (void)fchown(m_fd, uid_t(-1), group);
+            fchmod(m_fd, mode);
+        } else if (errno == EEXIST) {
+            m_fd = open(m_path.constData(), flags);
+            if (m_fd < 0 && errno == ENOENT)
+                return EWOULDBLOCK; // its holder just removed it
+        }
+        if (m_fd < 0)
+            return errno == ELOOP ? int(SafeOpen::ERROR_FOREIGN_LINK) : errno;
+        struct stat opened, named;
+        if (fstat(m_fd, &opened) != 0 || !S_ISREG(opened.st_mode))
+            return int(SafeOpen::ERROR_NOT_REGULAR);
+        if (flock(m_fd, LOCK_EX | LOCK_NB) != 0)
+            return errno == EINTR ? EWOULDBLOCK : errno;
+        if (lstat(m_path.constData(), &named) != 0 || named.st_ino != opened.st_ino ||
+            named.st_dev != opened.st_dev)
+            return EWOULDBLOCK;
+        return 0;
+    }
+
+    QByteArray m_path;
+    int m_fd = -1;
     int m_error = 0;
 };
+
+// Temporary files are made only under the lock, so any found while holding it were left by a
+// writer that was killed. Only the tool's own are removed, never another user's file.
+void removeLeftovers(const QByteArray &directory, const QByteArray &name)
+{
+    DIR *listing = opendir(directory.constData());
+    if (!listing)
+        return;
+    const QByteArray prefix = '.' + name + '.';
+    const int fd = dirfd(listing);
+    while (const dirent *entry = readdir(listing)) {
+        const QByteArray found(entry->d_name);
+        struct stat info;
+        if (found.size() == prefix.size() + 6 && found.startsWith(prefix) &&
+            fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == geteuid())
+            unlinkat(fd, entry->d_name, 0);
+    }
+    closedir(listing);
+}
+
+// Makes a rename into the directory durable.
+void syncDirectory(const QByteArray &directory)
+{
+    const int fd = open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
 
 } // namespace
 
 Result edit(const QString &path, Directories directories,
             const std::function<QByteArray(const QByteArray &)> &change)
 {
-    QByteArray target = QFile::encodeName(path);
-    if (const int error = followLinks(target))
-        return {error, Step::Open};
-    const QByteArray directory = directoryOf(target);
-    const int missing =
-        directories == Directories::Create ? makeDirectory(directory) : existingDirectory(directory);
-    if (missing)
-        return {missing, Step::Open};
+    Options options;
+    options.directories = directories;
+    return edit(path, options, change);
+}
 
-    // The temporary file comes first: creating it tells exactly why the directory is not writable.
+Result edit(const QString &path, const Options &options,
+            const std::function<QByteArray(const QByteArray &)> &change)
+{
+    QByteArray target;
+    if (const quint32 error = SafeOpen::resolve(QFile::encodeName(path), target))
+        return {int(error), Step::Open};
+    const QByteArray directory = directoryOf(target);
+    // Looked at before anything is created there, and again once the directories exist.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (options.ownDirectories) {
+            if (const quint32 error = SafeOpen::checkOwners(directory))
+                return {int(error), Step::Open};
+        }
+        if (pass == 0) {
+            const int missing = options.directories == Directories::Create ? makeDirectory(directory)
+                                                                           : existingDirectory(directory);
+            if (missing)
+                return {missing, Step::Open};
+        }
+    }
+
+    // Taking the lock also tells exactly why the directory is not writable.
+    WriterLock lock(directory, fileNameOf(target));
+    if (lock.error())
+        return {lock.error(), Step::Open};
+    removeLeftovers(directory, fileNameOf(target));
+
     TemporaryFile temporary(target);
     if (temporary.error())
         return {temporary.error(), Step::Open};
 
-    DirectoryLock lock(directory);
-    if (lock.error())
-        return {lock.error(), Step::Open};
-
     QByteArray contents;
     struct stat previous;
-    bool existed = false;
-    const int fd = open(target.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        int error = fstat(fd, &previous) == 0 ? 0 : errno;
-        if (!error && S_ISDIR(previous.st_mode))
-            error = EISDIR;
-        if (!error)
-            error = readAll(fd, contents);
-        close(fd);
-        if (error)
-            return {error, Step::Open};
-        existed = true;
-    } else if (errno != ENOENT) {
-        return {errno, Step::Open};
-    }
+    quint32 error = 0;
+    const int fd = SafeOpen::openRegular(target, previous, error);
+    const bool existed = fd >= 0;
+    const auto closeTarget = qScopeGuard([fd] {
+        if (fd >= 0)
+            close(fd);
+    });
+    if (!existed && error != ENOENT)
+        return {int(error), Step::Open};
+    if (existed && (error = SafeOpen::readAll(fd, contents, SafeFile::defaultLimit)))
+        return {int(error), Step::Open};
 
     const QByteArray changed = change(contents);
     if (changed.isNull())
         return {EBADMSG, Step::Write};
-    const mode_t mode = existed ? (previous.st_mode & 07777) : 0644;
-    if (const int error = temporary.commit(changed, mode, existed ? &previous : nullptr, target))
-        return {error, Step::Write};
-    lock.sync();
+    mode_t mode = existed ? (previous.st_mode & 07777) : 0644;
+    if (options.readableByAll)
+        mode |= 0044;
+    if (const int failed = temporary.commit(changed, mode, existed ? &previous : nullptr, fd, target))
+        return {failed, Step::Write};
+    syncDirectory(directory);
     return {};
 }
 

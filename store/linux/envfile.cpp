@@ -30,6 +30,34 @@ QByteArray lineBreakOf(const QByteArray &contents)
     return lf > 0 && contents.at(lf - 1) == '\r' ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
 }
 
+// UTF-8 as systemd takes it: shortest forms only, no surrogates, no noncharacters.
+bool isStrictUtf8(const QByteArray &text)
+{
+    for (qsizetype i = 0; i < text.size();) {
+        const auto lead = uchar(text.at(i));
+        const int length = lead < 0x80                   ? 1
+                           : lead >= 0xC2 && lead < 0xE0 ? 2
+                           : lead >= 0xE0 && lead < 0xF0 ? 3
+                           : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                         : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const auto next = uchar(text.at(i + k));
+            if ((next & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        const char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < shortest[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000) ||
+            (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 } // namespace
 
 bool isValidName(const QByteArray &name)
@@ -54,7 +82,8 @@ enum State {
     SingleQuoted,
     DoubleQuoted,
     DoubleQuotedEscape,
-    Comment
+    Comment,
+    CommentEscape
 };
 
 QList<Assignment> parse(const QByteArray &contents, State *finalState)
@@ -177,16 +206,22 @@ QList<Assignment> parse(const QByteArray &contents, State *finalState)
             }
             break;
         case Comment:
-            if (isNewline(c)) {
+            if (c == '\\') {
+                state = CommentEscape;
+            } else if (isNewline(c)) {
                 state = PreKey;
                 lineStart = i + 1;
             }
+            break;
+        case CommentEscape:
+            // systemd's parser continues a comment over an escaped line break, swallowing the next line.
+            state = Comment;
             break;
         }
     }
     if (finalState)
         *finalState = state;
-    if (state != PreKey && state != Key && state != Comment)
+    if (state != PreKey && state != Key && state != Comment && state != CommentEscape)
         finish(contents.size());
     return result;
 }
@@ -196,6 +231,17 @@ QList<Assignment> parse(const QByteArray &contents, State *finalState)
 QList<Assignment> parse(const QByteArray &contents)
 {
     return parse(contents, nullptr);
+}
+
+bool isLoginReadable(const QByteArray &contents)
+{
+    if (contents.contains('\0'))
+        return false;
+    for (const Assignment &assignment : parse(contents)) {
+        if (assignment.hasValue && isValidName(assignment.name) && !isStrictUtf8(assignment.value))
+            return false;
+    }
+    return true;
 }
 
 QByteArray assignmentLine(const QByteArray &name, const QByteArray &value)
@@ -236,6 +282,8 @@ QByteArray assignmentLine(const QByteArray &name, const QByteArray &value)
 
 QByteArray setVariable(const QByteArray &contents, const QByteArray &name, const QByteArray &value)
 {
+    if (!isLoginReadable(contents))
+        return QByteArray();
     const QByteArray line = assignmentLine(name, value);
     QByteArray result;
     qsizetype copied = 0;
@@ -258,9 +306,15 @@ QByteArray setVariable(const QByteArray &contents, const QByteArray &name, const
     result = contents;
     if (!result.isEmpty() && !isNewline(result.back()))
         result += lineBreak;
-    // An unclosed quote or a continued line would make the appended line part of the last value.
+    // A comment or unquoted value whose last line break is escaped would take the appended line in;
+    // one more line break ends it and changes nothing it says. An unclosed quote cannot be ended so.
     State end = PreKey;
     parse(result, &end);
+    for (int i = 0; i < 2 && (end == Comment || end == CommentEscape || end == Value || end == ValueEscape);
+         ++i) {
+        result += lineBreak;
+        parse(result, &end);
+    }
     if (end != PreKey)
         return QByteArray();
     return result + line + lineBreak;
@@ -359,6 +413,22 @@ QByteArray expand(const QByteArray &text, const Lookup &lookup)
     if (state == VariableRaw)
         return result + lookup(text.mid(word + 1, e - word - 1)).value_or(QByteArray());
     return result + text.mid(word, e - word);
+}
+
+QByteArray loginValue(const QByteArray &expanded)
+{
+    QByteArray result;
+    for (const char c : expanded) {
+        const auto byte = uchar(c);
+        const qsizetype named = QByteArray("\a\b\f\n\r\t\v").indexOf(c);
+        if (named >= 0 && c != 0)
+            result += '\\' + QByteArray(1, "abfnrtv"[named]);
+        else if (byte < 0x20 || byte == 0x7F)
+            result += '\\' + QByteArray::number(byte, 8).rightJustified(3, '0');
+        else
+            result += c;
+    }
+    return result;
 }
 
 } // namespace EnvFile

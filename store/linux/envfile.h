@@ -25,17 +25,27 @@ QList<Assignment> parse(const QByteArray &contents);
 
 bool isValidName(const QByteArray &name);
 
+// False when systemd's generator cannot read the file as its lines say, whatever is written into it:
+// a NUL byte makes it skip the whole file, a value that is not valid UTF-8 makes it fail outright
+// and the login lose every environment.d variable.
+bool isLoginReadable(const QByteArray &contents);
+
 // The line (without line break) that gives the variable exactly this value once expanded; a %NAME%
 // reference expands to NAME's value where that is defined and stays literal where it is not.
 QByteArray assignmentLine(const QByteArray &name, const QByteArray &value);
 
 // Every assignment of the variable replaced by assignmentLine(), or that line appended; all other
-// bytes kept. A null array when the line would have to be appended to a file that ends inside an
-// unfinished value (an open quote, a trailing backslash): the login would read it as part of that value.
+// bytes kept; a comment or value continued at the end of the file is ended first. A null array when
+// the line would have to be appended to a file that ends inside an open quote (the login would read
+// it as part of that value), or when the file is not login-readable.
 QByteArray setVariable(const QByteArray &contents, const QByteArray &name, const QByteArray &value);
 
 // The value of a variable, or nothing when it is not set.
 using Lookup = std::function<std::optional<QByteArray>(const QByteArray &name)>;
 QByteArray expand(const QByteArray &text, const Lookup &lookup);
+
+// An expanded value as the login ends up with it: the generator prints control characters as C
+// escapes, which the user manager reads back as they are, so a tab arrives as the two characters "\t".
+QByteArray loginValue(const QByteArray &expanded);
 
 } // namespace EnvFile

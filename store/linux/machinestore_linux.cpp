@@ -1,21 +1,28 @@
 #include "../machinestore.h"
+#include "../safefile.h"
+#include "../ValueRules.h"
 #include "atomicfile.h"
+#include "busprobe.h"
 #include "envfile.h"
+#include "loginenvironment.h"
 #include "machinepaths.h"
 #include "profilefile.h"
+#include "safeopen.h"
 #include "sessionannouncer.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
-#include <QHash>
-#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
 namespace {
 
 const int announcementTimeoutMs = 2000;
+// A working bus answers within milliseconds; this is what a stalled one costs at start-up.
+const int startupProbeTimeoutMs = 500;
 
 bool isVariableName(const QString &name)
 {
@@ -34,9 +41,7 @@ QString refusedVariable(const QString &name, const QString &value)
     if (!isVariableName(name))
         return QStringLiteral(
             "the name is not letters, digits and underscores starting with a letter or underscore");
-    if (breaksLine(value))
-        return QStringLiteral("the value contains a line break or a NUL character");
-    return QString();
+    return ValueRules::refusal(value);
 }
 
 void logRefused(const char *what, const QString &name, const QString &reason)
@@ -57,56 +62,23 @@ QString environmentFile(quint32 root, const QString &subKey)
     return QString();
 }
 
-quint32 failedOpen(const QString &subKey, quint32 code)
+void logFailure(const QString &subKey, const QString &path, const QString &name, quint32 code)
 {
-    qDebug("couldn't open registry path 'HKEY_LOCAL_MACHINE\\'%s error=0x%X", subKey.toLatin1().constData(),
-           code);
-    return code;
+    const QByteArray error = describeStoreError(code).toUtf8();
+    if (path.isEmpty())
+        qDebug("no environment file stands for key '%s': %s (error=0x%X)", subKey.toUtf8().constData(),
+               error.constData(), code);
+    else if (name.isEmpty())
+        qDebug("couldn't open environment file '%s': %s (error=0x%X)", QFile::encodeName(path).constData(),
+               error.constData(), code);
+    else
+        qDebug("couldn't set variable '%s' in environment file '%s': %s (error=0x%X)",
+               name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
 }
 
-// Every variable the two files define, with the value the next login computes from them: files in
-// order, the per-user file last, references looked up among the values so far and otherwise in the
-// environment the login starts from (which never holds the files' own variables).
-QList<QPair<QString, QString>> effectiveEnvironment()
-{
-    QList<EnvFile::Assignment> assignments;
-    const QString files[] = {
-        environmentFile(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey)),
-        environmentFile(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey))};
-    for (const QString &path : files) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const EnvFile::Assignment &assignment : EnvFile::parse(file.readAll())) {
-                if (assignment.hasValue && EnvFile::isValidName(assignment.name))
-                    assignments.append(assignment);
-            }
-        }
-    }
-    QSet<QByteArray> defined;
-    for (const EnvFile::Assignment &assignment : std::as_const(assignments))
-        defined.insert(assignment.name);
-
-    QHash<QByteArray, QByteArray> values;
-    QList<QByteArray> order;
-    const EnvFile::Lookup lookup = [&](const QByteArray &name) -> std::optional<QByteArray> {
-        const auto found = values.constFind(name);
-        if (found != values.constEnd())
-            return *found;
-        if (!name.isEmpty() && !defined.contains(name) && qEnvironmentVariableIsSet(name.constData()))
-            return qgetenv(name.constData());
-        return std::nullopt;
-    };
-    for (const EnvFile::Assignment &assignment : std::as_const(assignments)) {
-        const QByteArray value = EnvFile::expand(assignment.value, lookup);
-        if (!values.contains(assignment.name))
-            order.append(assignment.name);
-        values.insert(assignment.name, value);
-    }
-    QList<QPair<QString, QString>> result;
-    for (const QByteArray &name : std::as_const(order))
-        result.append({QString::fromUtf8(name), QString::fromUtf8(values.value(name))});
-    return result;
-}
+// The variables the tool owns, the only ones it announces.
+const char *const toolVariables[] = {
+    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
 
 } // namespace
 
@@ -118,30 +90,37 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
 {
     const QString path = environmentFile(root, subKey);
     quint32 error = path.isEmpty() ? ENOENT : 0;
+    AtomicFile::Options options;
+    options.directories = AtomicFile::Directories::Create;
+    // No login reads a machine file only its owner can read. A per-user file goes only into a home
+    // of the user the tool runs as: root with another user's HOME would hand that user a file of
+    // root's, and without HOME it would land in the root directory.
+    options.readableByAll = root == Registry::machineRoot;
+    options.ownDirectories = root == Registry::userRoot;
+    const QString home = qEnvironmentVariable("HOME");
+    if (!error && options.ownDirectories &&
+        (!QDir::isAbsolutePath(home) || QDir::cleanPath(home) == QLatin1String("/")))
+        error = SafeOpen::ERROR_FOREIGN_DIRECTORY;
     AtomicFile::Step step = AtomicFile::Step::Open;
+    bool unreadable = false;
     if (!error) {
-        const AtomicFile::Result result =
-            AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &contents) {
-                QByteArray changed = contents;
-                for (const auto &[name, value] : values) {
-                    changed = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
-                    if (changed.isNull())
-                        break;
-                }
-                return changed;
-            });
-        error = quint32(result.error);
+        const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
+            QByteArray changed = contents;
+            for (const auto &[name, value] : values) {
+                changed = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
+                if (changed.isNull())
+                    break;
+            }
+            unreadable = !EnvFile::isLoginReadable(contents);
+            return changed;
+        });
+        error = unreadable ? quint32(EILSEQ) : quint32(result.error);
         step = result.failedStep;
     }
     if (!error)
         return 0;
-    for (const auto &entry : values) {
-        if (step == AtomicFile::Step::Write)
-            qDebug("couldn't set key value '%s' in registry path 'HKEY_LOCAL_MACHINE\\%s' error = 0x%X",
-                   entry.first.toLatin1().constData(), subKey.toLatin1().constData(), error);
-        else
-            failedOpen(subKey, error);
-    }
+    for (const auto &entry : values)
+        logFailure(subKey, path, step == AtomicFile::Step::Write ? entry.first : QString(), error);
     return error;
 }
 
@@ -184,8 +163,9 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
 
     const quint32 machineError =
         setRegistryValues(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid);
+    // A lock held past the wait is another writer at work, not a reason to land elsewhere.
     const quint32 userError =
-        machineError == 0
+        machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
             ? 0
             : setRegistryValues(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey), valid);
     for (const qsizetype i : std::as_const(validIndex)) {
@@ -204,6 +184,8 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     QString refusal;
     if (breaksLine(section) || breaksLine(key) || breaksLine(value) || breaksLine(fileName))
         refusal = QStringLiteral("a line break or a NUL character in the section, key, value or file name");
+    else if (!(section + key + value).isValidUtf16())
+        refusal = QStringLiteral("half of a UTF-16 surrogate pair, which no UTF-8 file can hold");
     else if (section.trimmed().isEmpty() || section.contains(QLatin1Char(']')))
         refusal = QStringLiteral("the section is empty or contains ']'");
     else if (key.trimmed().isEmpty() || key.contains(QLatin1Char('=')) ||
@@ -223,11 +205,17 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     const QByteArray sectionBytes = section.toUtf8();
     const QByteArray keyBytes = key.toUtf8();
     const QByteArray valueBytes = value.toUtf8();
-    const AtomicFile::Result result =
+    bool mixed = false;
+    AtomicFile::Result result =
         AtomicFile::edit(path, bare ? AtomicFile::Directories::Create : AtomicFile::Directories::MustExist,
                          [&](const QByteArray &contents) {
-                             return ProfileFile::setKey(contents, sectionBytes, keyBytes, valueBytes);
+                             const QByteArray changed =
+                                 ProfileFile::setKey(contents, sectionBytes, keyBytes, valueBytes);
+                             mixed = changed.isNull();
+                             return changed;
                          });
+    if (mixed)
+        result.error = EILSEQ;
     if (result.error) {
         qDebug("couldn't write key '%s' of section '%s' in profile file '%s' error=0x%X",
                keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
@@ -236,9 +224,84 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     return quint32(result.error);
 }
 
+QList<StoredVariable> loadStoredVariables(const QStringList &names)
+{
+    // The environment the login starts from is taken to be this process's.
+    const QList<LoginEnvironment::Variable> login =
+        LoginEnvironment::compute([](const QByteArray &name) -> std::optional<QByteArray> {
+            if (!qEnvironmentVariableIsSet(name.constData()))
+                return std::nullopt;
+            return qgetenv(name.constData());
+        });
+
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        const QByteArray key = name.toUtf8();
+        const auto found = std::find_if(login.cbegin(), login.cend(),
+                                        [&](const LoginEnvironment::Variable &v) { return v.name == key; });
+        if (found != login.cend()) {
+            stored.value = QString::fromUtf8(found->value);
+            stored.source = found->perUser ? StoredVariable::User : StoredVariable::Machine;
+        } else if (!key.isEmpty() && !key.contains('=') && qEnvironmentVariableIsSet(key.constData())) {
+            stored.value = qEnvironmentVariable(key.constData());
+            stored.source = StoredVariable::Inherited;
+        }
+        if (stored.isSet() && stored.value.isNull())
+            stored.value = QStringLiteral(""); // set, though empty: only an unset value is null
+        result.append(stored);
+    }
+    return result;
+}
+
 void broadcastEnvironmentChange()
 {
-    SessionAnnouncer::announce(effectiveEnvironment(), announcementTimeoutMs);
+    // Only the tool's own variables, and only values the tool can compute exactly as the login
+    // will: a reference to anything else (PATH, HOME) resolves against the user manager's
+    // environment, which this process does not have, so such a variable is left for the next login.
+    const auto isToolVariable = [](const QByteArray &name) {
+        return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
+                           [&](const char *tool) { return name == tool; });
+    };
+    QList<QPair<QString, QString>> announced;
+    const auto login =
+        LoginEnvironment::compute([](const QByteArray &) { return std::nullopt; }, isToolVariable);
+    for (const LoginEnvironment::Variable &variable : login) {
+        if (!isToolVariable(variable.name))
+            continue;
+        if (variable.untrusted)
+            qDebug("environment announcement: %s left out: its value refers to a variable outside the tool's",
+                   variable.name.constData());
+        else
+            announced.append({QString::fromUtf8(variable.name), QString::fromUtf8(variable.value)});
+    }
+    SessionAnnouncer::announce(announced, announcementTimeoutMs);
+}
+
+void avoidSilentSessionBus()
+{
+    // The bridge uses AT_SPI_BUS_ADDRESS, when set, instead of asking the session bus where its own
+    // bus is; an address with no transport fails at once, without a wait.
+    const char *const variable = "AT_SPI_BUS_ADDRESS";
+    const QString preset = qEnvironmentVariable(variable);
+    const QString address = preset.isEmpty() ? BusProbe::sessionAddress() : preset;
+    if (!BusProbe::anyListening(address))
+        return; // nothing listens: a connection fails at once as it is
+    // The bridge's own first question.
+    const BusProbe::Call question{QStringLiteral("org.freedesktop.DBus"),
+                                  QStringLiteral("/org/freedesktop/DBus"),
+                                  QStringLiteral("org.freedesktop.DBus"),
+                                  QStringLiteral("NameHasOwner"),
+                                  QByteArrayLiteral("s"),
+                                  BusProbe::stringArgument(QStringLiteral("org.a11y.Bus")),
+                                  true};
+    const BusProbe::Exchange exchange = BusProbe::call(address, {question}, startupProbeTimeoutMs);
+    if (!exchange.address.isEmpty() && exchange.errors.constFirst().isEmpty())
+        return;
+    qDebug("starting without accessibility support: the bus at '%s' does not answer (%s)",
+           qPrintable(address),
+           qPrintable(exchange.address.isEmpty() ? exchange.why : exchange.errors.constFirst()));
+    qputenv(variable, "disabled:");
 }
 
 QString describeStoreError(quint32 code)
@@ -248,13 +311,32 @@ QString describeStoreError(quint32 code)
     if (code == ERROR_REFUSED_INPUT)
         return QStringLiteral(
             "refused before anything was written: a variable name must be letters, digits and "
-            "underscores, and no text may contain a line break or a NUL character");
-    if (code == EBADMSG)
+            "underscores, no text may contain a line break or a NUL character, and a value must be "
+            "at most 32767 characters of text the login reads back exactly (no tabs or other "
+            "control characters, no Unicode noncharacters, no half surrogate pairs)");
+    if (code == EILSEQ)
         return QStringLiteral(
-            "the file ends inside an unfinished quoted value or continued line; it was left "
-            "as it is");
-    if (code == EBUSY)
-        return QStringLiteral("another program is changing the same file");
+            "the file holds a NUL byte or text in an encoding that cannot be read or edited exactly "
+            "(not valid UTF-8 or UTF-16); it was left as it is");
+    if (code == EBADMSG)
+        return QStringLiteral("the file ends inside an unfinished quoted value; it was left "
+                              "as it is");
+    if (code == SafeOpen::ERROR_LOCK_HELD)
+        return QStringLiteral("another program kept the file locked for longer than 5 seconds");
+    if (code == SafeOpen::ERROR_FOREIGN_LINK)
+        return QStringLiteral(
+            "the path leads through a symbolic link owned by another user, which is not followed");
+    if (code == SafeOpen::ERROR_NOT_REGULAR)
+        return QStringLiteral("a FIFO, device, socket or directory stands where a regular file should be");
+    if (code == SafeOpen::ERROR_FOREIGN_DIRECTORY)
+        return QStringLiteral("the per-user file would lie in a directory owned by another user, or HOME "
+                              "is not set to a home directory");
+    if (code == SafeOpen::ERROR_MOUNTED_TARGET)
+        return QStringLiteral(
+            "the file is a mount point (bind-mounted), so it cannot be replaced; change it where "
+            "it is mounted from");
+    if (code == EFBIG)
+        return QStringLiteral("the file is too large to be one this tool edits");
     if (code <= quint32(INT_MAX))
         return qt_error_string(int(code));
     return QStringLiteral("error 0x%1").arg(code, 0, 16);

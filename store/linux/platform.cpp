@@ -3,23 +3,57 @@
 #include "../preferences.h"
 #include "atomicfile.h"
 #include "machinepaths.h"
+#include "safeopen.h"
 
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <memory>
+#include <unistd.h>
 
 PathRules PathRules::native()
 {
     return PathRules(PathRules::Posix);
 }
 
+namespace {
+
+// Where a system-scope QSettings keeps "organization/application" on Unix; naming it here saves
+// parsing the file once more just to ask for its name.
+QString preferenceFile()
+{
+    return MachinePaths::systemConfigDir() + QLatin1Char('/') + QLatin1String(Preferences::organization) +
+           QLatin1Char('/') + QLatin1String(Preferences::application) + QLatin1String(".conf");
+}
+
+// Whether QSettings may open the preference file itself: nothing there yet, or a regular file
+// reached without a link another user owns. QSettings would follow any link and block on a FIFO.
+bool safeToOpen(const QString &path)
+{
+    QByteArray resolved;
+    if (SafeOpen::resolve(QFile::encodeName(path), resolved) != 0)
+        return false;
+    struct stat info;
+    quint32 error = 0;
+    const int fd = SafeOpen::openRegular(resolved, info, error);
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0 || error == ENOENT;
+}
+
+} // namespace
+
 void preparePreferenceLocation()
 {
     // Qt reads XDG_CONFIG_DIRS only in newer releases; setting the path each time keeps the
-    // location right on all of them and follows TROX_INST_ENV_PREFIX.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, MachinePaths::systemConfigDir());
+    // location right on all of them and follows TROX_INST_ENV_PREFIX. A file that may not be read
+    // is treated as missing: the store then reads as empty (nothing can be created below /dev/null),
+    // and a write is refused on its own.
+    const QString directory = MachinePaths::systemConfigDir();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope,
+                       safeToOpen(preferenceFile()) ? directory : QStringLiteral("/dev/null"));
 }
 
 namespace {
@@ -40,11 +74,7 @@ QMap<QString, QVariant> contentsOf(QSettings &settings)
 
 bool savePreferences(const std::function<void(QSettings &)> &edit)
 {
-    // Where a system-scope QSettings keeps "organization/application" on Unix; naming it here saves
-    // parsing the file once more just to ask for its name.
-    const QString path = MachinePaths::systemConfigDir() + QLatin1Char('/') +
-                         QLatin1String(Preferences::organization) + QLatin1Char('/') +
-                         QLatin1String(Preferences::application) + QLatin1String(".conf");
+    const QString path = preferenceFile();
     // QSettings edits a scratch copy; the store's own safe replacement puts the result in place, so
     // a full disk or a killed process leaves the old file whole.
     // In memory where the system offers it: QSettings syncs its file to disk, which the scratch copy

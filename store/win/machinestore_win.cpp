@@ -1,4 +1,5 @@
 #include "../machinestore.h"
+#include "../ValueRules.h"
 #include "../win32/win32store.h"
 
 #include <QCoreApplication>
@@ -25,11 +26,22 @@ void routeLogToDebug()
     Win32Store::setLogSink(&toDebugLog);
 }
 
+// The value rules shared with the other platforms, checked before the Win32 layer is called.
+bool refusedValue(const QString &name, const QString &value)
+{
+    const QString refusal = ValueRules::refusal(value);
+    if (!refusal.isEmpty())
+        qDebug().noquote() << QStringLiteral("refused variable '%1': %2").arg(name, refusal);
+    return !refusal.isEmpty();
+}
+
 } // namespace
 
 quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value)
 {
     routeLogToDebug();
+    if (refusedValue(valueName, value))
+        return ERROR_REFUSED_INPUT;
     return Win32Store::setRegistryValue(root, subKey.toStdWString(), valueName.toStdWString(),
                                         value.toStdWString());
 }
@@ -37,6 +49,11 @@ quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &val
 VariableWrite setEnvironmentVariable(const QString &name, const QString &value)
 {
     routeLogToDebug();
+    if (refusedValue(name, value)) {
+        VariableWrite refused;
+        refused.machineError = ERROR_REFUSED_INPUT;
+        return refused;
+    }
     const Win32Store::VariableResult result =
         Win32Store::setEnvironmentVariable(name.toStdWString(), value.toStdWString());
     VariableWrite write;
@@ -91,7 +108,28 @@ void broadcastEnvironmentChange()
     worker.join();
 }
 
+void avoidSilentSessionBus()
+{
+    // Windows has no session bus.
+}
+
 QString describeStoreError(quint32 code)
 {
     return QString::fromStdWString(Win32Store::describeError(code));
+}
+
+QList<StoredVariable> loadStoredVariables(const QStringList &names)
+{
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        if (qEnvironmentVariableIsSet(name.toLocal8Bit().constData())) {
+            stored.value = qEnvironmentVariable(name.toLocal8Bit().constData());
+            stored.source = StoredVariable::Inherited;
+        }
+        if (stored.isSet() && stored.value.isNull())
+            stored.value = QStringLiteral(""); // set, though empty: only an unset value is null
+        result.append(stored);
+    }
+    return result;
 }

@@ -74,7 +74,49 @@ bool acceptVariable(const std::wstring &subKey, const std::wstring &name, const 
         log(L"refused variable '" + name + L"': its value or key contains a line break or NUL");
         return false;
     }
+    if (value.size() > maximumValueLength) {
+        log(L"refused variable '" + name + L"': its value is longer than 32767 characters");
+        return false;
+    }
     return true;
+}
+
+// A section or key name holding one of these would be read back as another section or key.
+bool isProfileName(const std::wstring &name)
+{
+    return name.find_first_of(std::wstring(L"]=\r\n\0", 5)) == std::wstring::npos;
+}
+
+// The profile API keeps a file that starts with a UTF-16 byte order mark in UTF-16 and writes any
+// other file, a new one included, in the ANSI code page, replacing what that cannot hold.
+bool fileHolds(const std::wstring &fileName, const std::wstring &text)
+{
+    std::wstring path = fileName;
+    if (fileName.find_first_of(L"\\/") == std::wstring::npos) {
+        wchar_t directory[MAX_PATH] = {};
+        GetWindowsDirectoryW(directory, MAX_PATH);
+        path = std::wstring(directory) + L'\\' + fileName;
+    }
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        unsigned char mark[2] = {};
+        DWORD read = 0;
+        const BOOL ok = ReadFile(file, mark, sizeof mark, &read, nullptr);
+        CloseHandle(file);
+        if (ok && read == 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF)))
+            return true;
+    }
+    if (text.empty())
+        return true;
+    const auto length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+    std::wstring back(text.size() * 2, L'\0');
+    back.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, back.data(), static_cast<int>(back.size()))));
+    return back == text;
 }
 
 HKEY rootKey(std::uint32_t root)
@@ -148,12 +190,63 @@ std::uint32_t writeProfileString(const std::wstring &section, const std::wstring
             L"' of '" + printable(fileName) + L"': a line break or NUL would break the file");
         return refusedInput;
     }
+    if (!isProfileName(section) || !isProfileName(key) || value.size() > maximumValueLength) {
+        log(L"refused profile string '" + key + L"' in section '" + section + L"' of '" + fileName +
+            L"': a name holds ']' or '=', or the value is longer than 32767 characters");
+        return refusedInput;
+    }
+    if (!fileHolds(fileName, section + key + value)) {
+        log(L"couldn't write profile string '" + key + L"' in section '" + section + L"' of '" + fileName +
+            L"': the file's encoding cannot hold the text error=0x" + hex(ERROR_NO_UNICODE_TRANSLATION));
+        return ERROR_NO_UNICODE_TRANSLATION;
+    }
     if (WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), fileName.c_str()))
         return 0;
     const DWORD error = GetLastError();
     log(L"couldn't write profile string '" + key + L"' in section '" + section + L"' of '" + fileName +
         L"' error=0x" + hex(error));
     return error != 0 ? error : ERROR_WRITE_FAULT;
+}
+
+bool readProfileString(const std::wstring &section, const std::wstring &key, const std::wstring &fileName,
+                       std::wstring &value)
+{
+    // No value can hold a line break, so a line break as the default tells an absent key apart.
+    const wchar_t absent[] = L"\n";
+    std::wstring buffer(256, L'\0');
+    for (;;) {
+        const DWORD length = GetPrivateProfileStringW(section.c_str(), key.c_str(), absent, buffer.data(),
+                                                      static_cast<DWORD>(buffer.size()), fileName.c_str());
+        if (length + 1 < buffer.size() || buffer.size() >= 65536) {
+            buffer.resize(length);
+            break;
+        }
+        buffer.assign(buffer.size() * 4, L'\0');
+    }
+    if (buffer == absent)
+        return false;
+    value = buffer;
+    return true;
+}
+
+bool isElevated()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                          elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+std::wstring accountName()
+{
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    return GetUserNameW(name, &size) ? std::wstring(name) : std::wstring();
 }
 
 void broadcastEnvironmentChange()
@@ -175,7 +268,10 @@ std::wstring describeError(std::uint32_t code)
 {
     if (code == refusedInput)
         return L"The name or value was refused: a variable name is a letter or underscore followed by "
-               L"letters, digits and underscores, and no text may hold a line break.";
+               L"letters, digits and underscores, no text may hold a line break or a NUL, a section or "
+               L"key name no ']' or '=', and a value is at most 32767 characters of text read back "
+               L"exactly (no tabs or other control characters, no Unicode noncharacters, no half "
+               L"surrogate pairs).";
     wchar_t *buffer = nullptr;
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                             FORMAT_MESSAGE_IGNORE_INSERTS,

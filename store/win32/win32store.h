@@ -17,6 +17,9 @@ inline constexpr wchar_t userEnvironmentKey[] = L"Environment";
 // Same number as the store interface's ERROR_REFUSED_INPUT: input refused before anything was touched.
 inline constexpr std::uint32_t refusedInput = 0x20000001u;
 
+// Windows' limit for one environment variable and for one profile string, in UTF-16 units.
+inline constexpr std::size_t maximumValueLength = 32767;
+
 // How long one window may take over one announcement before it is skipped, in milliseconds.
 inline constexpr unsigned broadcastTimeoutMs = 5000;
 
@@ -41,9 +44,20 @@ std::uint32_t setRegistryValue(std::uint32_t root, const std::wstring &subKey, c
 // Writes a variable machine-wide and, only when that fails, into the current user's environment.
 VariableResult setEnvironmentVariable(const std::wstring &name, const std::wstring &value);
 
-// Sets one key of one section of a profile file; 0 or the Windows error code.
+// Sets one key of one section of a profile file; 0 or the Windows error code. Text the file's
+// encoding cannot hold exactly is not written (ERROR_NO_UNICODE_TRANSLATION).
 std::uint32_t writeProfileString(const std::wstring &section, const std::wstring &key,
                                  const std::wstring &value, const std::wstring &fileName);
+
+// Reads one key of a profile file into `value`; false when the file, section or key is absent.
+bool readProfileString(const std::wstring &section, const std::wstring &key, const std::wstring &fileName,
+                       std::wstring &value);
+
+// True when the process token is elevated, so that machine-wide writes are allowed.
+bool isElevated();
+
+// The account the process runs as; empty when Windows does not say.
+std::wstring accountName();
 
 // Announces the environment change to every top-level window, six times, each bounded in time.
 void broadcastEnvironmentChange();

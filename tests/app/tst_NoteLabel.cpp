@@ -165,6 +165,8 @@ void tst_NoteLabel::drawsItsText()
 void tst_NoteLabel::formNotesShownWhole()
 {
     Sandbox sandbox;
+    // Set, so that a load that runs before the window is exposed neither opens a box nor rejects.
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
     for (const bool narrowest : {false, true}) {
         trox_inst_envDialog dialog;
         ModalCatcher catcher;

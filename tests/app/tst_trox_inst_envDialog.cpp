@@ -1,7 +1,9 @@
 #include "modalcatcher.h"
+#include "pathrules.h"
 #include "preferences.h"
 #include "sandbox.h"
 #include "trox_inst_envDialog.h"
+#include "ValueLabel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,6 +35,26 @@ QVector<int> gridCell(QWidget *widget)
     return {row, col, rowSpan, colSpan};
 }
 
+// "NAME=value" is inherited; "machine:NAME=value" and "user:NAME=value" are lines of the two files.
+void setStoredAndInherited(const Sandbox &sandbox, const QStringList &assignments)
+{
+    QByteArray files[2];
+    QStringList inherited;
+    for (const QString &assignment : assignments) {
+        const int file = assignment.startsWith(QLatin1String("machine:")) ? 0
+                         : assignment.startsWith(QLatin1String("user:"))  ? 1
+                                                                          : -1;
+        if (file < 0)
+            inherited.append(assignment);
+        else
+            files[file] += assignment.mid(assignment.indexOf(QLatin1Char(':')) + 1).toUtf8() + '\n';
+    }
+    Sandbox::setVariables(inherited);
+    Sandbox::writeFile(sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf")), files[0]);
+    Sandbox::writeFile(sandbox.userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf"),
+                       files[1]);
+}
+
 } // namespace
 
 class tst_trox_inst_envDialog : public QObject
@@ -46,6 +68,7 @@ private Q_SLOTS:
     void structure_data();
     void structure();
     void setButtonsStayNarrow();
+    void longValueStaysOnScreen();
     void objectNameAndSize();
     void helpTexts();
     void languageChangeEmptiesValues();
@@ -147,6 +170,8 @@ void tst_trox_inst_envDialog::structure()
 
 void tst_trox_inst_envDialog::setButtonsStayNarrow()
 {
+    // Set, so that a load that runs before the window is exposed opens no box.
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
     trox_inst_envDialog dialog;
     dialog.resize(1400, 700);
     dialog.show();
@@ -160,6 +185,22 @@ void tst_trox_inst_envDialog::setButtonsStayNarrow()
     // The value labels take the rest of the row; the caption labels keep their width.
     QVERIFY(dialog.root->width() > dialog.width() / 2);
     QCOMPARE(dialog.textLabel1->width(), dialog.textLabel1->sizeHint().width());
+    dialog.reject();
+}
+
+// A value too long for the screen is shown shortened in the middle; Ok still compares the whole of it.
+void tst_trox_inst_envDialog::longValueStaysOnScreen()
+{
+    trox_inst_envDialog dialog;
+    const QString value = QLatin1Char('/') + QString(248, QLatin1Char('r')) + QLatin1String("/end");
+    dialog.root->setText(value);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.frameGeometry().width() <= dialog.screen()->availableGeometry().width());
+    QCOMPARE(dialog.root->text(), value);
+    const QString shown = static_cast<ValueLabel *>(dialog.root)->shownText();
+    QVERIFY(shown.startsWith(QLatin1String("/rr")) && shown.endsWith(QLatin1String("/end")));
+    QVERIFY(shown.size() < value.size());
     dialog.reject();
 }
 
@@ -190,7 +231,7 @@ void tst_trox_inst_envDialog::helpTexts()
     QVERIFY(!tip.contains(QLatin1String("\n\n")));
     QCOMPARE(QString(whatsThis).replace(QLatin1String("\n\n"), QLatin1String("\n")) + QLatin1Char('\n'), tip);
     // The reserve server's examples are not the server's.
-    const QString example = QStringLiteral("\\\\trox-master\\share\\path");
+    const QString example = PathRules::native().examplePaths(QStringLiteral("\\\\trox-master\\share\\path"));
     QVERIFY(dialog.server->toolTip().contains(example));
     QVERIFY(!tip.contains(example));
 }
@@ -251,6 +292,14 @@ void tst_trox_inst_envDialog::load_data()
         << QStringList{"/r", "s", "", "", ""} << false << false;
     QTest::newRow("markup shown as text") << QStringList{"OV_ROOT=<b>/r</b>", "OV_SYSTEM=s"} << "-"
                                           << QStringList{"<b>/r</b>", "s", "", "", ""} << false << false;
+    QTest::newRow("stored values over inherited ones")
+        << QStringList{"OV_ROOT=/stale",
+                       "OV_SYSTEM=plant",
+                       "OV_WORKSTATION=12",
+                       "machine:OV_ROOT=/opt/trox",
+                       "machine:OV_WORKSTATION=40",
+                       "user:OV_SERVER_ROOT=\"${OV_ROOT}\""}
+        << "-" << QStringList{"/opt/trox", "plant", "", "", "40"} << true << false;
 }
 
 void tst_trox_inst_envDialog::load()
@@ -260,7 +309,7 @@ void tst_trox_inst_envDialog::load()
     QFETCH(QStringList, labels);
     QFETCH(bool, standalone);
     QFETCH(bool, developer);
-    Sandbox::setVariables(environment);
+    setStoredAndInherited(*m_sandbox, environment);
     if (storedServer != QLatin1String("-"))
         openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), storedServer);
 
@@ -290,13 +339,15 @@ void tst_trox_inst_envDialog::missingVariablesReportedInOrder_data()
     QTest::newRow("root missing") << QStringList{"OV_SYSTEM=s", "OV_SERVER_ROOT=/srv"} << QStringList{noRoot};
     QTest::newRow("system missing") << QStringList{"OV_ROOT=/r"} << QStringList{noSystem};
     QTest::newRow("both missing") << QStringList{} << QStringList{noRoot, noSystem};
+    QTest::newRow("root only stored")
+        << QStringList{"machine:OV_ROOT=/r", "user:OV_SYSTEM="} << QStringList{noSystem};
 }
 
 void tst_trox_inst_envDialog::missingVariablesReportedInOrder()
 {
     QFETCH(QStringList, environment);
     QFETCH(QStringList, messages);
-    Sandbox::setVariables(environment);
+    setStoredAndInherited(*m_sandbox, environment);
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs the real executable on a real X server (under xvfb-run) as an operator would meet it:
 # a normal start closed with Escape, and a start without OV_ROOT/OV_SYSTEM whose error boxes are
-# answered with Return. Each must exit 0 and leave the sandbox untouched.
+# answered with Return, and starts with a session bus that goes silent part way (the store tests'
+# helper plays it). Each must exit 0 and leave the sandbox untouched.
 set -euo pipefail
-exe=$1
+exe=$1 helper=$2
 unset QT_QPA_PLATFORM
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) buses=$(mktemp -d)
+trap 'rm -rf "$work" "$buses"' EXIT
 mkdir -p "$work/prefix" "$work/home/.config" "$work/systems/plant/config"
 export TROX_INST_ENV_PREFIX="$work/prefix" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
@@ -36,5 +37,18 @@ done
 rc=0; wait $pid || rc=$?
 [ $rc -eq 0 ] || fail "exit code $rc after a failed load"
 
+# 2: answers a probe, stalls a real client's handshake; 3: registers, never answers a call.
+for answers in 2 3; do
+    echo "-- start with a session bus that stops answering (level $answers)"
+    "$helper" fakebus "$buses/bus$answers" $answers >"$buses/out$answers" & bus=$!
+    until grep -q ready "$buses/out$answers"; do sleep 0.05; done
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$buses/bus$answers" OV_ROOT="$work/systems" OV_SYSTEM=plant "$exe" & pid=$!
+    win=$(wait_window "Set Active TROX System") || fail "main window did not appear with a silent bus"
+    press "$win" Escape
+    rc=0; wait $pid || rc=$?
+    kill $bus
+    [ $rc -eq 0 ] || fail "exit code $rc after Escape with a silent bus"
+done
+
 [ "$before" = "$(snapshot)" ] || { diff <(echo "$before") <(snapshot); fail "the sandbox changed"; }
-echo "2 passed, 0 failed"
+echo "4 passed, 0 failed"

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 // Reads workstation lists written by the test and picks lines as an operator would.
 class tst_browseWorkstations : public QObject
 {
@@ -19,6 +21,7 @@ private Q_SLOTS:
     void cleanup();
     void choose_data();
     void choose();
+    void unreadableFile_data();
     void unreadableFile();
     void doubleClickDoesNotClose();
 
@@ -72,14 +75,22 @@ void tst_browseWorkstations::choose_data()
         << QByteArray("<t:list xmlns:t=\"urn:trox\"><t:ws id=\"7\" name=\"Seven\"/></t:list>")
         << QStringList{"7 - Seven"} << 0 << QStringLiteral("7");
 
+    QTest::newRow("nesting no list has")
+        << "<list><ws id=\"1\" name=\"One\">" + QByteArray("<a>").repeated(100000) +
+               QByteArray("</a>").repeated(100000) + "</ws></list>"
+        << QStringList{} << -1 << QString();
+    QTest::newRow("over the size limit")
+        << "<list><ws id=\"1\" name=\"One\"/><!--" + QByteArray(5 << 20, 'x') + "--></list>" << QStringList{}
+        << -1 << QString();
+
     QByteArray many("<list>");
     QStringList manyLines;
-    for (int id = 1; id <= 5000; ++id) {
+    for (int id = 1; many.size() < (1 << 20); ++id) {
         many += "<ws id=\"" + QByteArray::number(id) + "\" name=\"Desk " + QByteArray::number(id) + "\"/>";
         manyLines.append(QStringLiteral("%1 - Desk %1").arg(id));
     }
     many += "</list>";
-    QTest::newRow("thousands") << many << manyLines << 4999 << QStringLiteral("5000");
+    QTest::newRow("1 MiB") << many << manyLines << 4999 << QStringLiteral("5000");
 }
 
 void tst_browseWorkstations::choose()
@@ -110,14 +121,31 @@ void tst_browseWorkstations::choose()
     QCOMPARE(browser.workstationId, id);
 }
 
+void tst_browseWorkstations::unreadableFile_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::newRow("no read permission") << "locked";
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("device") << "device";
+}
+
+// None of these may stall the dialog or show anything.
 void tst_browseWorkstations::unreadableFile()
 {
-    const QString system = m_dir.path() + QStringLiteral("/locked");
+    QFETCH(QString, shape);
+    const QString system = m_dir.path() + QLatin1Char('/') + shape;
     QVERIFY(writeWorkstationList(system, "<list><ws id=\"1\" name=\"One\"/></list>"));
     QFile file(system + QStringLiteral("/config/workstations.xml"));
-    QVERIFY(file.setPermissions(QFileDevice::WriteOwner));
-    if (file.open(QIODevice::ReadOnly))
-        QSKIP("permissions do not keep this user from reading the file");
+    if (shape == QLatin1String("locked")) {
+        QVERIFY(file.setPermissions(QFileDevice::WriteOwner));
+        if (file.open(QIODevice::ReadOnly))
+            QSKIP("permissions do not keep this user from reading the file");
+    } else {
+        QVERIFY(file.remove());
+        const QByteArray name = QFile::encodeName(file.fileName());
+        QVERIFY(shape == QLatin1String("fifo") ? mkfifo(name.constData(), 0644) == 0
+                                               : QFile::link(QStringLiteral("/dev/zero"), file.fileName()));
+    }
 
     browseWorkstations browser;
     browser.loadWorkstations(system);

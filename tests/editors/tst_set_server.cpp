@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void doubleClick_data();
     void doubleClick();
     void sharedWithReserveServer();
+    void helpExamplesAccepted();
 
 private:
     std::unique_ptr<Sandbox> m_sandbox;
@@ -207,6 +209,19 @@ void tst_set_server::sharedWithReserveServer()
     QVERIFY(next.server->text().isEmpty());
     set_root root;
     QCOMPARE(root.previous->count(), 0);
+}
+
+// Every example path of the editor's own help, as this platform shows it, passes its check.
+void tst_set_server::helpExamplesAccepted()
+{
+    set_server editor;
+    const QRegularExpression path(QStringLiteral(R"((?:^|\s)([^\s<>]*[/\\][^\s<>]*))"));
+    int examples = 0;
+    for (const QRegularExpressionMatch &match : path.globalMatch(editor.toolTip())) {
+        QVERIFY2(!editor.invalidServerPath(match.captured(1)), qPrintable(match.captured(1)));
+        ++examples;
+    }
+    QCOMPARE(examples, 3);
 }
 
 QTEST_MAIN(tst_set_server)

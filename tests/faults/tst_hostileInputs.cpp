@@ -64,6 +64,10 @@ QList<QByteArray> hostileValues()
                              "zero\xe2\x80\x8bwidth",
                              "line\xe2\x80\xa8sep",
                              "nel\xc2\x85",
+                             "non\xef\xb7\x90"
+                             "character",
+                             "\xef\xbf\xbf",
+                             "\xf4\x8f\xbf\xbe",
                              "  leading",
                              "trailing  ",
                              " ",
@@ -73,6 +77,7 @@ QList<QByteArray> hostileValues()
                              "007",
                              "9999",
                              "-1"};
+    values.append(QByteArray(32767, 'x'));
     values.append(QByteArray(32 * 1024, 'x'));
     values.append(QByteArray("\"$`\\%").repeated(32 * 1024 / 5));
     return values;

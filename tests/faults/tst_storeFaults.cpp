@@ -17,15 +17,20 @@
 #include <csignal>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 // Every file Ok writes, each made unwritable in turn by a real fault of the file system: the file is
 // left byte for byte as it was and the operator is told, or the variable lands per-user.
 namespace {
 
-enum Fault { Eperm, Erofs, Enospc, UnfinishedValue };
+enum Fault { Eperm, Erofs, Enospc, UnfinishedValue, ForeignLink, Fifo, Device };
 enum Target { MachineEnv, BothEnv, Profile, SystemProfile, Settings };
-const char *const faultNames[] = {"chattr +i", "read-only mount", "full tmpfs", "unfinished value"};
+const char *const faultNames[] = {
+    "chattr +i", "read-only mount", "full tmpfs", "unfinished value", "link owned by another user",
+    "FIFO",      "device"};
+const char *const faultReasons[] = {
+    "", "", "", "unfinished", "link owned by another user", "FIFO, device", "FIFO, device"};
 const char *const targetNames[] = {"machine environment", "both environments", "xsv.ini", "trox_system.ini",
                                    "preferences"};
 
@@ -70,6 +75,8 @@ private Q_SLOTS:
     void killedWriter();
     void concurrentWriters();
     void oddTargetsPreserved();
+    void sharedFile_data();
+    void sharedFile();
 
 private:
     QString path(Target target, int which = 0) const;
@@ -83,6 +90,7 @@ private:
     QMap<QString, QByteArray> m_old;
     QStringList m_mounts;
     QStringList m_immutable;
+    std::vector<std::unique_ptr<QProcess>> m_holders;
 };
 
 void tst_storeFaults::init()
@@ -98,6 +106,7 @@ void tst_storeFaults::cleanup()
         run(QStringLiteral("chattr"), {QStringLiteral("-i"), file});
     for (auto it = m_mounts.crbegin(); it != m_mounts.crend(); ++it)
         run(QStringLiteral("umount"), {QStringLiteral("-l"), *it});
+    m_holders.clear(); // kills the lock holders
     m_immutable.clear();
     m_mounts.clear();
     m_old.clear();
@@ -189,6 +198,27 @@ bool tst_storeFaults::inject(Fault fault, const QStringList &directories, QStrin
                 }
                 m_immutable.append(directory + QLatin1Char('/') + file);
             }
+        } else if (fault >= ForeignLink) {
+            QDir().mkpath(m_sandbox->root() + QLatin1String("/real"));
+            for (auto it = m_old.begin(); it != m_old.end(); ++it) {
+                if (QFileInfo(it.key()).absolutePath() != directory)
+                    continue;
+                const QByteArray name = QFile::encodeName(it.key());
+                const QString real =
+                    m_sandbox->root() + QLatin1String("/real/") + QFileInfo(it.key()).fileName();
+                const bool planted =
+                    fault == ForeignLink ? QFile::rename(it.key(), real) && QFile::link(real, it.key()) &&
+                                               lchown(name.constData(), 65534, 65534) == 0
+                    : fault == Fifo ? unlink(name.constData()) == 0 && mkfifo(name.constData(), 0644) == 0
+                                    : unlink(name.constData()) == 0 &&
+                                          mknod(name.constData(), S_IFCHR | 0644, makedev(1, 3)) == 0;
+                if (!planted) {
+                    *skip = QStringLiteral("cannot plant a ") + QLatin1String(faultNames[fault]);
+                    return false;
+                }
+                if (fault != ForeignLink)
+                    it.value() = QByteArray(faultNames[fault]);
+            }
         } else if (fault == UnfinishedValue) {
             for (const QString &file : m_old.keys()) {
                 if (QFileInfo(file).absolutePath() == directory) {
@@ -207,7 +237,9 @@ QVector<ModalCatcher::Seen> tst_storeFaults::pressOk()
                            QStringLiteral("OV_SERVER_ROOT=/srv/main"), QStringLiteral("OV_WORKSTATION=4")});
     trox_inst_envDialog dialog;
     dialog.show();
-    QTest::qWait(20);
+    // Typing before the values are loaded would be overwritten by them.
+    if (!QTest::qWaitFor([&dialog] { return dialog.workstation->text() == QLatin1String("4"); }))
+        qWarning("the dialog did not load its values");
     dialog.workstation->setText(QStringLiteral("9"));
     dialog.server->setText(QStringLiteral("/srv/new"));
     ModalCatcher catcher;
@@ -222,7 +254,7 @@ void tst_storeFaults::unwritableFile_data()
 {
     QTest::addColumn<int>("fault");
     QTest::addColumn<int>("target");
-    for (int fault : {Eperm, Erofs, Enospc, UnfinishedValue}) {
+    for (int fault : {Eperm, Erofs, Enospc, UnfinishedValue, ForeignLink, Fifo, Device}) {
         for (int target : {MachineEnv, BothEnv, Profile, SystemProfile, Settings}) {
             if (fault == UnfinishedValue && target > BothEnv)
                 continue;
@@ -243,8 +275,8 @@ void tst_storeFaults::unwritableFile()
 
     const auto seen = pressOk();
     const QString warning = seen.size() == 2 ? seen.first().text : QString();
-    const QString reason = fault == UnfinishedValue
-                               ? QStringLiteral("unfinished")
+    const QString reason = fault >= UnfinishedValue
+                               ? QLatin1String(faultReasons[fault])
                                : QString::fromLocal8Bit(std::strerror(fault == Eperm   ? EPERM
                                                                       : fault == Erofs ? EROFS
                                                                                        : ENOSPC));
@@ -253,13 +285,18 @@ void tst_storeFaults::unwritableFile()
         const bool faulted =
             directories(Target(target)).contains(QFileInfo(it.key()).absolutePath()) ||
             (it.key() == path(BothEnv, 1) && target != MachineEnv); // written only as fallback
-        const QByteArray now = Sandbox::readFile(it.key());
+        QFileInfo info(it.key());
+        const QByteArray now = info.isSymLink() || info.isFile() ? Sandbox::readFile(it.key())
+                               : fault >= Fifo                   ? QByteArray(faultNames[fault])
+                                                                 : QByteArray();
         QVERIFY2(faulted ? now == it.value() : now != it.value(), qPrintable(it.key()));
     }
     QCOMPARE(seen.last().title, QStringLiteral("Information")); // the restart notice comes last
     switch (Target(target)) {
-    case MachineEnv: // the designed fallback: no warning
-        QCOMPARE(seen.size(), 1);
+    case MachineEnv: // the designed fallback, which for root reaches no other user
+        QVERIFY2(warning.contains(QLatin1String("OV_SERVER_ROOT, OV_WORKSTATION only for the account")) &&
+                     warning.contains(QLatin1String("reaches no other user")),
+                 qPrintable(warning));
         QVERIFY(Sandbox::readFile(path(BothEnv, 1))
                     .endsWith("OV_SERVER_ROOT=\"/srv/new\"\nOV_WORKSTATION=\"9\"\n"));
         break;
@@ -403,8 +440,105 @@ void tst_storeFaults::oddTargetsPreserved()
         QVERIFY(Sandbox::readFile(real) == c.after);
         struct stat info;
         QCOMPARE(stat(QFile::encodeName(real).constData(), &info), 0);
-        QCOMPARE(int(info.st_mode & 07777), 0460);
+        QCOMPARE(int(info.st_mode & 07777),
+                 c.target == MachineEnv ? 0464 : 0460); // others read logins' files
     }
+}
+
+// What other users and killed writers leave around a file: a write goes through, keeping what the
+// file carries, or fails with a reason naming the cause (a per-user target is written on its own).
+enum Around { ForeignReadLock, HeldLock, Attributes, OwnerOnly, Leftover, BindMount, ForeignHome, NoHome };
+
+void tst_storeFaults::sharedFile_data()
+{
+    QTest::addColumn<int>("around");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QString>("reason"); // empty: written
+    for (int target : {MachineEnv, Profile}) {
+        QTest::addRow("read lock by another user, %s", targetNames[target])
+            << int(ForeignReadLock) << target << "";
+        QTest::addRow("group, ACL and xattr kept, %s", targetNames[target])
+            << int(Attributes) << target << "";
+        QTest::addRow("temporary file of a killed writer, %s", targetNames[target])
+            << int(Leftover) << target << "";
+    }
+    QTest::newRow("lock held past the wait") << int(HeldLock) << int(MachineEnv) << "locked for longer";
+    QTest::newRow("readable only by root") << int(OwnerOnly) << int(MachineEnv) << "";
+    QTest::newRow("bind-mounted") << int(BindMount) << int(Profile) << "bind-mounted";
+    QTest::newRow("another user's home") << int(ForeignHome) << int(BothEnv) << "owned by another user";
+    QTest::newRow("HOME unset") << int(NoHome) << int(BothEnv) << "HOME is not set";
+}
+
+void tst_storeFaults::sharedFile()
+{
+    QFETCH(int, around);
+    QFETCH(int, target);
+    QFETCH(QString, reason);
+    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setfacl")).isEmpty())
+        QSKIP("needs root, setpriv, mount, setfacl and setfattr");
+    const QString file = path(Target(target), target == BothEnv);
+    const QString directory = QFileInfo(file).absolutePath();
+    const QString leftover = directory + QLatin1String("/.") + QFileInfo(file).fileName() + ".Zz9Kq1";
+    QVERIFY(Sandbox::writeFile(file, "[Network]\nWorkstation=4\nOV_ROOT=\"/old\"\n"));
+    const auto attributes = [&file] {
+        QProcess shell;
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                           QStringLiteral("stat -c '%u %g %a' \"$0\"; "
+                                                          "getfattr -hd -m - \"$0\""),
+                                           file});
+        return helperOutput(shell);
+    };
+    const auto hold = [this](const QStringList &command) {
+        m_holders.push_back(std::make_unique<QProcess>());
+        m_holders.back()->start(command.first(),
+                                command.mid(1) +
+                                    QStringList{QStringLiteral("-c"), QStringLiteral("echo; exec sleep 60")});
+        return m_holders.back()->waitForReadyRead(5000);
+    };
+    const QStringList nobody =
+        QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups flock -s").split(QLatin1Char(' '));
+    QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
+    if (around == ForeignReadLock)
+        QVERIFY(hold(nobody + QStringList{directory}) && hold(nobody + QStringList{file}));
+    else if (around == HeldLock)
+        QVERIFY(hold({QStringLiteral("flock"), directory + "/." + QFileInfo(file).fileName() + ".lock"}));
+    else if (around == Attributes)
+        QVERIFY(run(QStringLiteral("sh"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("chgrp 65534 \"$0\" && chmod 664 \"$0\" && "
+                                    "setfacl -m u:65534:rw \"$0\" && setfattr -n user.kept -v 1 \"$0\""),
+                     file}));
+    else if (around == OwnerOnly)
+        QCOMPARE(chmod(QFile::encodeName(file).constData(), 0600), 0);
+    else if (around == Leftover)
+        QVERIFY(Sandbox::writeFile(leftover, "half"));
+    else if (around == BindMount && run(QStringLiteral("mount"), {QStringLiteral("--bind"), file, file}))
+        m_mounts.append(file);
+    else if (around == ForeignHome)
+        QVERIFY(QDir().mkpath(m_sandbox->root() + "/alice") &&
+                chown(QFile::encodeName(m_sandbox->root() + "/alice").constData(), 65534, 65534) == 0 &&
+                qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_sandbox->root() + "/alice/.config")));
+    else if (around == NoHome)
+        QVERIFY(qunsetenv("HOME"));
+    const QByteArray before = attributes();
+
+    const quint32 error =
+        target == Profile ? writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
+                                               QStringLiteral("9"), QStringLiteral("xsv.ini"))
+        : target == BothEnv
+            ? setRegistryValue(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey),
+                               QStringLiteral("OV_ROOT"), QStringLiteral("/new"))
+            : setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/new")).machineError;
+    QVERIFY2(describeStoreError(error).contains(reason.isEmpty() ? QStringLiteral("no error") : reason),
+             qPrintable(describeStoreError(error)));
+    QCOMPARE(Sandbox::readFile(file).contains(target == Profile ? "=9\n" : "/new"), reason.isEmpty());
+    QVERIFY(!QFile::exists(leftover) && !QFile::exists(m_sandbox->root() + "/alice/.config"));
+    // A held lock is no reason to land per-user.
+    QVERIFY(!QFile::exists(path(BothEnv, 1)) || target == BothEnv);
+    if (around == Attributes)
+        QCOMPARE(attributes(), before);
+    if (around == OwnerOnly)
+        QCOMPARE(attributes().left(8), QByteArray("0 0 644\n"));
 }
 
 QTEST_MAIN(tst_storeFaults)

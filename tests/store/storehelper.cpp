@@ -1,3 +1,4 @@
+#include "fakebus.h"
 #include "machinestore.h"
 #include "preferences.h"
 
@@ -107,6 +108,14 @@ int main(int argc, char **argv)
                                QStringLiteral("xsv.ini"));
             openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), value);
         }
+    }
+
+    if (mode == QLatin1String("fakebus") && args.size() == 3) {
+        FakeBus fake(args.at(1), args.at(2).toInt());
+        std::printf("ready\n");
+        std::fflush(stdout);
+        QTimer::singleShot(60000, &application, &QCoreApplication::quit);
+        return application.exec();
     }
 
     QObject *served = nullptr;

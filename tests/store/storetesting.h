@@ -17,8 +17,10 @@ inline bool generatorAvailable()
     return QFile::exists(QLatin1String(generatorPath));
 }
 
-// Runs the generator with only HOME, XDG_CONFIG_HOME and the given variables set, and returns what
-// it prints, unquoted. The per-user files it reads are configHome/environment.d/*.conf.
+// Runs the generator with only HOME, XDG_CONFIG_HOME and the given variables set, and returns its
+// output as systemd's user manager reads it: an environment-file parse in which only \" \\ \` \$
+// are escapes inside double quotes (the C escapes the generator prints stay as they are).
+// The per-user files it reads are configHome/environment.d/*.conf.
 inline QMap<QByteArray, QByteArray> runGenerator(const QString &configHome,
                                                  const QMap<QString, QString> &environment = {})
 {
@@ -37,25 +39,20 @@ inline QMap<QByteArray, QByteArray> runGenerator(const QString &configHome,
         const qsizetype equals = line.indexOf('=');
         if (equals <= 0)
             continue;
-        QByteArray value = line.mid(equals + 1);
-        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"')) {
-            QByteArray unquoted;
-            for (qsizetype i = 1; i < value.size() - 1; ++i) {
-                char c = value.at(i);
-                // The generator prints C escapes: \n and the like, other control characters in octal.
-                if (c == '\\' && i + 1 < value.size() - 1) {
-                    c = value.at(++i);
-                    const qsizetype named = QByteArray("abfnrtv").indexOf(c);
-                    if (named >= 0) {
-                        c = "\a\b\f\n\r\t\v"[named];
-                    } else if (c >= '0' && c <= '7' && i + 2 < value.size() - 1) {
-                        c = char(value.mid(i, 3).toInt(nullptr, 8));
-                        i += 2;
-                    }
-                }
-                unquoted += c;
+        QByteArray value;
+        char quote = 0;
+        for (qsizetype i = equals + 1; i < line.size(); ++i) {
+            const char c = line.at(i);
+            if (quote == 0 && (c == '"' || c == '\'')) {
+                quote = c;
+            } else if (c == quote) {
+                quote = 0;
+            } else if (c == '\\' && quote != '\'' && i + 1 < line.size() &&
+                       (quote == 0 || QByteArray("\"\\`$").contains(line.at(i + 1)))) {
+                value += line.at(++i);
+            } else {
+                value += c;
             }
-            value = unquoted;
         }
         result.insert(line.left(equals), value);
     }

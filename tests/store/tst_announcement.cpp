@@ -1,3 +1,4 @@
+#include "fakebus.h"
 #include "machinestore.h"
 #include "privatebus.h"
 #include "sandbox.h"
@@ -11,13 +12,6 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
-
-#include <cerrno>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -44,59 +38,6 @@ public:
 private:
     QByteArray m_saved;
     bool m_wasSet;
-};
-
-// A socket that listens but never accepts (answers 0), or one whose peer completes authentication and
-// then goes silent (answers 1); the kernel completes a connect() either way.
-class FakeBus
-{
-public:
-    FakeBus(const QString &path, int answers)
-    {
-        if (answers < 0)
-            return;
-        m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un name{};
-        name.sun_family = AF_UNIX;
-        qstrncpy(name.sun_path, QFile::encodeName(path).constData(), sizeof name.sun_path);
-        if (bind(m_fd, reinterpret_cast<sockaddr *>(&name), sizeof name) != 0 || listen(m_fd, 8) != 0)
-            qWarning("fake bus: %s", strerror(errno));
-        if (answers > 0)
-            m_peer = std::thread([fd = m_fd] {
-                // Every client (a quick look whether anyone listens, then the real probe) is
-                // served until the listening socket is shut down.
-                for (int peer; (peer = accept(fd, nullptr, nullptr)) >= 0; close(peer)) {
-                    char buffer[256];
-                    ssize_t got = 1;
-                    QByteArray received;
-                    while (got > 0 && !received.contains("\r\n")) {
-                        got = recv(peer, buffer, sizeof buffer, 0);
-                        if (got > 0)
-                            received.append(buffer, int(got));
-                    }
-                    if (got <= 0)
-                        continue;
-                    send(peer, "OK 0123456789abcdef0123456789abcdef\r\n", 37, MSG_NOSIGNAL);
-                    while (recv(peer, buffer, sizeof buffer, 0) > 0) {
-                    }
-                }
-            });
-    }
-    ~FakeBus()
-    {
-        if (m_fd >= 0)
-            shutdown(m_fd, SHUT_RDWR);
-        if (m_peer.joinable())
-            m_peer.join();
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    FakeBus(const FakeBus &) = delete;
-    FakeBus &operator=(const FakeBus &) = delete;
-
-private:
-    int m_fd = -1;
-    std::thread m_peer;
 };
 
 void writeVariables()
@@ -131,18 +72,31 @@ void tst_announcement::initTestCase()
 void tst_announcement::reachesBusAndManager_data()
 {
     QTest::addColumn<bool>("fromWorkerThread");
-    QTest::newRow("GUI thread, waiting in a local event loop") << false;
-    QTest::newRow("thread without event loop, blocking") << true;
+    QTest::addColumn<QByteArray>("machineLines"); // added to the machine file after the tool's writes
+    QTest::addColumn<QByteArray>("announced");
+    const QByteArray written("OV_ROOT=/srv/trox\nOV_SERVER_ROOT=/srv/trox\nOV_SYSTEM=mine $1\n");
+    QTest::newRow("GUI thread, waiting in a local event loop") << false << QByteArray() << written + ".\n";
+    QTest::newRow("thread without event loop, blocking") << true << QByteArray() << written + ".\n";
+    // The user manager's PATH and HOME are not this process's: such values are left to the login.
+    QTest::newRow("only the tool's variables, references to others not expanded")
+        << false
+        << QByteArray("PATH=\"/opt/trox/bin:${PATH}\"\nOV_WORKSTATION=\"${HOME}/12\"\n"
+                      "OV_DEVELOPER=\"${OV_SYSTEM}\"\nOV_RESERVE_SERVER_ROOT=$OV_WORKSTATION\n")
+        << written + "OV_DEVELOPER=plant\n.\n";
 }
 
 void tst_announcement::reachesBusAndManager()
 {
     QFETCH(bool, fromWorkerThread);
+    QFETCH(QByteArray, machineLines);
+    QFETCH(QByteArray, announced);
     Sandbox sandbox;
     PrivateBus bus(sandbox.root() + QLatin1String("/bus"), QStringLiteral(STORE_HELPER));
     QVERIFY(!bus.address().isEmpty());
     QVERIFY(bus.startManager(QStringLiteral("systemd")));
     writeVariables();
+    const QString machineFile = sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf"));
+    QVERIFY(Sandbox::writeFile(machineFile, Sandbox::readFile(machineFile) + machineLines));
     // The files decide, not what this process was started with.
     qputenv("OV_ROOT", "/stale");
     {
@@ -157,8 +111,7 @@ void tst_announcement::reachesBusAndManager()
     }
     qunsetenv("OV_ROOT");
 
-    QCOMPARE(Sandbox::readFile(bus.record()),
-             QByteArray("OV_ROOT=/srv/trox\nOV_SERVER_ROOT=/srv/trox\nOV_SYSTEM=mine $1\n.\n"));
+    QCOMPARE(Sandbox::readFile(bus.record()), announced);
     QCOMPARE(bus.probe(QStringLiteral("Value"), QStringLiteral("OV_SERVER_ROOT")),
              QStringLiteral("/srv/trox"));
     QCOMPARE(bus.probe(QStringLiteral("Value"), QStringLiteral("OV_SYSTEM")), QStringLiteral("mine $1"));
@@ -200,21 +153,32 @@ void tst_announcement::withoutManager()
 
 void tst_announcement::withoutBus_data()
 {
-    QTest::addColumn<int>("answers"); // -1 no socket, 0 accepts and never answers, 1 authenticates only
-    QTest::newRow("no socket") << -1;
-    QTest::newRow("accepts, never answers") << 0;
-    QTest::newRow("authenticates, never answers Hello") << 1;
+    QTest::addColumn<int>("answers"); // how far the fake bus answers, see FakeBus
+    QTest::addColumn<QStringList>("messages");
+    const QStringList noBus{QStringLiteral("^environment not announced: no session bus")};
+    QTest::newRow("no socket") << -1 << noBus;
+    QTest::newRow("accepts, never answers") << 0 << noBus;
+    QTest::newRow("authenticates, never answers Hello") << 1 << noBus;
+    QTest::newRow("answers a probe, stalls a client's handshake") << 2 << noBus;
+    QTest::newRow("registers, never answers a call")
+        << 3
+        << QStringList{
+               QStringLiteral("^environment announcement: org.freedesktop.DBus.UpdateActivationEnvironment "
+                              "failed: no answer"),
+               QStringLiteral("^environment announcement: org.freedesktop.systemd1.Manager.SetEnvironment "
+                              "failed: no answer")};
 }
 
 void tst_announcement::withoutBus()
 {
     QFETCH(int, answers);
+    QFETCH(QStringList, messages);
     Sandbox sandbox;
     writeVariables();
     const QString path = sandbox.root() + QLatin1String("/bus");
     FakeBus fake(path, answers);
-    QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression(QStringLiteral("^environment not announced: no session bus")));
+    for (const QString &message : std::as_const(messages))
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
     QElapsedTimer clock;
     clock.start();
     {

@@ -45,8 +45,21 @@ void tst_envfile::setVariable_data()
     QTest::newRow("appended after open comment")
         << QByteArray("# no line break") << QByteArray("x") << QByteArray("# no line break\nOV_ROOT=\"x\"\n");
     // Appending would continue the unfinished value: nothing is written (a null result).
-    for (const char *open : {"A=\"open\n", "A='open", "A=\"x\\", "A=x\\", "A=x\\\n"})
+    for (const char *open : {"A=\"open\n", "A='open", "A=\"x\\"})
         QTest::newRow(open) << QByteArray(open) << QByteArray("x") << QByteArray();
+    // A continued value or comment is ended by a blank line before the appended one.
+    QTest::newRow("continued value") << QByteArray("A=x\\") << QByteArray("x")
+                                     << QByteArray("A=x\\\n\nOV_ROOT=\"x\"\n");
+    QTest::newRow("continued comments") << QByteArray("# note \\\nOV_ROOT=old\n# end \\\n") << QByteArray("x")
+                                        << QByteArray("# note \\\nOV_ROOT=old\n# end \\\n\nOV_ROOT=\"x\"\n");
+    // The generator skips a file with a NUL and fails on a value that is not UTF-8 as systemd takes it.
+    for (const char *broken : {"A=\xff\n", "A=\"\xc0\x80\"\n", "A=\xed\xa0\x80\n", "A=\xef\xbf\xbe\n",
+                               "A=\xf4\x90\x80\x80\n", "OV_ROOT=\xe2\x82\n"})
+        QTest::newRow(broken) << QByteArray(broken) << QByteArray("x") << QByteArray();
+    QTest::newRow("nul") << QByteArray("# \0\nA=1\n", 8) << QByteArray("x") << QByteArray();
+    QTest::newRow("not UTF-8 where the generator does not look")
+        << QByteArray("# \xff\nA-\xff=1\n") << QByteArray("x")
+        << QByteArray("# \xff\nA-\xff=1\nOV_ROOT=\"x\"\n");
     QTest::newRow("unfinished value, name present")
         << QByteArray("OV_ROOT=1\nA=\"open") << QByteArray("x") << QByteArray("OV_ROOT=\"x\"\nA=\"open");
     QTest::newRow("last line without break")
@@ -73,7 +86,7 @@ void tst_envfile::readsLikeTheGenerator_data()
                                              "C=${Z:-${A}-nested}\nD=$ $1 ${A:x} ${unclosed\nE=${SEED}\n");
     QTest::newRow("order") << QByteArray("A=${B:-early}\nB=2\nC=${B}\nB=3\nD=$B\n");
     QTest::newRow("comments and continuation")
-        << QByteArray("# A=no\n;B=no\nC=a\\\nb\n  D=\"multi\nline\"\n");
+        << QByteArray("# A=no\n;B=no\nC=a\\\nb\n  D=\"multi\nline\"\n# E=no \\\nE=swallowed\nF=\"\ttab\"\n");
 }
 
 void tst_envfile::readsLikeTheGenerator()
@@ -101,7 +114,8 @@ void tst_envfile::readsLikeTheGenerator()
             ours.insert(assignment.name, EnvFile::expand(assignment.value, lookup));
     }
     for (auto it = ours.cbegin(); it != ours.cend(); ++it)
-        QCOMPARE(it.key() + '=' + generated.value(it.key(), "<unset>"), it.key() + '=' + it.value());
+        QCOMPARE(it.key() + '=' + generated.value(it.key(), "<unset>"),
+                 it.key() + '=' + EnvFile::loginValue(it.value()));
     for (const char *name : {"A", "B", "C", "D", "E", "F", "G", "H"})
         QCOMPARE(ours.contains(name), generated.contains(name));
 }

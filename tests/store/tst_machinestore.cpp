@@ -35,10 +35,10 @@ int modeOf(const QString &path)
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
-QString openMessage(const QString &subKey, int code)
+QString openMessage(const QString &file, int code)
 {
-    return QStringLiteral("couldn't open registry path 'HKEY_LOCAL_MACHINE\\'%1 error=0x%2")
-        .arg(subKey, QString::number(code, 16).toUpper());
+    return QStringLiteral("couldn't open environment file '%1': %2 (error=0x%3)")
+        .arg(file, describeStoreError(quint32(code)), QString::number(code, 16).toUpper());
 }
 
 } // namespace
@@ -58,6 +58,8 @@ private Q_SLOTS:
     void unprivilegedWrite_data();
     void unprivilegedWrite();
     void describesErrors();
+    void loadsWhatTheLoginGets_data();
+    void loadsWhatTheLoginGets();
 };
 
 void tst_machinestore::machineWideWriteLeavesUserFile()
@@ -99,7 +101,7 @@ void tst_machinestore::editsInPlaceKeepingModeAndLink()
     QVERIFY(QFileInfo(machineFile(sandbox)).isSymLink());
     QCOMPARE(Sandbox::readFile(real),
              QByteArray("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/new\"\nOV_SYSTEM=plant\n"));
-    QCOMPARE(modeOf(real), 0640);
+    QCOMPARE(modeOf(real), 0644); // every login reads it, so others may read it
 }
 
 void tst_machinestore::keys_data()
@@ -124,7 +126,8 @@ void tst_machinestore::keys()
     QFETCH(int, writes);
     Sandbox sandbox;
     if (!writes)
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(openMessage(subKey, ENOENT)));
+        QTest::ignoreMessage(QtDebugMsg,
+                             QRegularExpression(QStringLiteral("^no environment file stands for key ")));
     QCOMPARE(setRegistryValue(root, subKey, QStringLiteral("OV_SYSTEM"), QStringLiteral("plant")),
              writes ? 0u : quint32(ENOENT));
     QCOMPARE(QFile::exists(machineFile(sandbox)), writes == 1);
@@ -144,6 +147,11 @@ void tst_machinestore::refusedInput_data()
     QTest::newRow("carriage return") << "OV_ROOT"
                                      << "/opt\rX=1";
     QTest::newRow("nul") << "OV_ROOT" << QStringLiteral("/opt") + QChar(0) + QStringLiteral("x");
+    // The login would see a C escape instead, or lose every environment.d variable.
+    for (const ushort c : {0x01, 0x09, 0x1b, 0x1f, 0x7f, 0xfdd0, 0xfdef, 0xfffe, 0xffff, 0xd800, 0xdc00})
+        QTest::addRow("U+%04X", c) << "OV_ROOT" << QStringLiteral("/opt") + QChar(c) + QStringLiteral("x");
+    QTest::newRow("U+10FFFF") << "OV_ROOT" << QStringLiteral("/opt\U0010FFFF");
+    QTest::newRow("too long") << "OV_ROOT" << QString(32768, QLatin1Char('x'));
     QTest::newRow("empty name") << ""
                                 << "x";
     QTest::newRow("leading digit") << "1ROOT"
@@ -203,14 +211,15 @@ void tst_machinestore::generatorReadsWhatWasWritten_data()
     QTest::newRow("percent signs") << "100% %1 %% %not a name% %OV_ROOT"
                                    << "/srv"
                                    << "100% %1 %% %not a name% %OV_ROOT";
-    QTest::newRow("surrounding blanks") << "  spaced \t"
+    QTest::newRow("surrounding blanks") << "  spaced  "
                                         << ""
-                                        << "  spaced \t";
+                                        << "  spaced  ";
+    QTest::newRow("longest") << QString(32767, QLatin1Char('x')) << "" << QString(32767, QLatin1Char('x'));
     QTest::newRow("trailing backslash") << "\\\\server\\share\\"
                                         << ""
                                         << "\\\\server\\share\\";
-    QTest::newRow("non-ascii") << QStringLiteral("/srv/Gr\u00FC\u00DFe") << ""
-                               << QStringLiteral("/srv/Gr\u00FC\u00DFe");
+    QTest::newRow("non-ascii") << QStringLiteral("/srv/Gr\u00FC\u00DFe \U0001F600\u00A0\uFFFD") << ""
+                               << QStringLiteral("/srv/Gr\u00FC\u00DFe \U0001F600\u00A0\uFFFD");
 }
 
 void tst_machinestore::generatorReadsWhatWasWritten()
@@ -288,7 +297,7 @@ void tst_machinestore::unprivilegedWrite()
 
     QCOMPARE(process.exitCode(), 0);
     const QList<QByteArray> lines = errors.trimmed().split('\n');
-    QCOMPARE(lines.value(0), openMessage(machineKey, EACCES).toLatin1());
+    QCOMPARE(lines.value(0), openMessage(machineFile(sandbox), EACCES).toUtf8());
     QVERIFY(!QFile::exists(sandbox.machine(QStringLiteral("/etc"))));
     if (userWritable) {
         QCOMPARE(process.readAllStandardOutput().trimmed(), QByteArray("2 13 0"));
@@ -299,7 +308,7 @@ void tst_machinestore::unprivilegedWrite()
     } else {
         QCOMPARE(process.readAllStandardOutput().trimmed(), QByteArray("0 13 13"));
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.value(1), openMessage(userKey, EACCES).toLatin1());
+        QCOMPARE(lines.value(1), openMessage(userFile(configHome), EACCES).toUtf8());
         QVERIFY(!QFile::exists(userFile(configHome)));
     }
 }
@@ -309,6 +318,48 @@ void tst_machinestore::describesErrors()
     QCOMPARE(describeStoreError(EACCES), QString::fromLocal8Bit(strerror(EACCES)));
     QVERIFY(describeStoreError(ERROR_REFUSED_INPUT).contains(QLatin1String("line break")));
     QVERIFY(!describeStoreError(0x80070005u).isEmpty());
+}
+
+void tst_machinestore::loadsWhatTheLoginGets_data()
+{
+    QTest::addColumn<QByteArray>("machine");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QStringList>("inherited");
+    QTest::addColumn<QStringList>("loaded"); // OV_ROOT, OV_SYSTEM, OV_SERVER_ROOT as "source:value"
+    QTest::newRow("user over machine, inherited only where neither sets it")
+        << QByteArray("OV_ROOT=/m\nOV_SYSTEM=plant\n") << QByteArray("OV_ROOT=/u\n")
+        << QStringList{"OV_ROOT=/stale", "OV_SYSTEM=stale", "OV_SERVER_ROOT=/inherited"}
+        << QStringList{"user:/u", "machine:plant", "inherited:/inherited"};
+    QTest::newRow("references expanded in file order")
+        << QByteArray("OV_ROOT=/srv\nOV_SERVER_ROOT=\"${OV_ROOT}/x\"\nOV_SYSTEM=${TROX_BASE:-none}/s\n")
+        << QByteArray("OV_ROOT=\"${OV_ROOT}/mine\"\n") << QStringList{"TROX_BASE=/base"}
+        << QStringList{"user:/srv/mine", "machine:/base/s", "machine:/srv/x"};
+    QTest::newRow("no value after '=' sets nothing; the tool's empty value does")
+        << QByteArray("OV_ROOT=\nOV_SYSTEM=\"${OV_SYSTEM:+}\"\n") << QByteArray() << QStringList{}
+        << QStringList{"unset:", "machine:", "unset:"};
+}
+
+void tst_machinestore::loadsWhatTheLoginGets()
+{
+    QFETCH(QByteArray, machine);
+    QFETCH(QByteArray, user);
+    QFETCH(QStringList, inherited);
+    QFETCH(QStringList, loaded);
+    Sandbox sandbox;
+    QVERIFY(Sandbox::writeFile(machineFile(sandbox), machine));
+    QVERIFY(Sandbox::writeFile(userFile(sandbox.userConfig()), user));
+    Sandbox::setVariables(inherited);
+
+    const QList<StoredVariable> variables = loadStoredVariables(
+        {QStringLiteral("OV_ROOT"), QStringLiteral("OV_SYSTEM"), QStringLiteral("OV_SERVER_ROOT")});
+    qunsetenv("TROX_BASE");
+    const char *const sources[] = {"unset", "machine", "user", "inherited"};
+    QStringList shown;
+    for (const StoredVariable &variable : variables) {
+        QCOMPARE(variable.value.isNull(), !variable.isSet());
+        shown.append(QLatin1String(sources[variable.source]) + QLatin1Char(':') + variable.value);
+    }
+    QCOMPARE(shown, loaded);
 }
 
 QTEST_GUILESS_MAIN(tst_machinestore)

@@ -12,6 +12,8 @@ private Q_SLOTS:
     void serverPath_data();
     void serverPath();
     void join();
+    void examplePaths_data();
+    void examplePaths();
 };
 
 void tst_pathrules::normalise_data()
@@ -97,6 +99,27 @@ void tst_pathrules::join()
     QCOMPARE(PathRules(PathRules::Windows).join(parts), QStringLiteral("C:\\TROX\\\\plant\\config"));
     QCOMPARE(PathRules(PathRules::Posix).join({QStringLiteral("/opt/trox"), QStringLiteral("plant")}),
              QStringLiteral("/opt/trox/plant"));
+}
+
+void tst_pathrules::examplePaths_data()
+{
+    QTest::addColumn<int>("convention");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const int win = PathRules::Windows, posix = PathRules::Posix;
+    const QString help = QStringLiteral("<br>  \\\\srv\\trox\\dir<br>or c:\\my path: a b:c");
+    QTest::newRow("win unchanged") << win << help << help;
+    QTest::newRow("posix") << posix << help << "<br>  /mnt/srv/trox/dir<br>or /my path: a b:c";
+    QTest::newRow("posix in parentheses") << posix << "(e.g. \\\\10.0.0.1\\trox)"
+                                          << "(e.g. /mnt/10.0.0.1/trox)";
+}
+
+void tst_pathrules::examplePaths()
+{
+    QFETCH(int, convention);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(PathRules(static_cast<PathRules::Convention>(convention)).examplePaths(text), shown);
 }
 
 QTEST_GUILESS_MAIN(tst_pathrules)

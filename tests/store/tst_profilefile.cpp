@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QTest>
 
 #include <cerrno>
@@ -54,13 +55,28 @@ void tst_profilefile::setKey_data()
                               << QByteArray("\xEF\xBB\xBF[Network]\nWorkstation=7\n");
     QTest::newRow("bom, replaced in first line") << QByteArray("\xEF\xBB\xBF[ Network ]\r\nWorkstation=2")
                                                  << QByteArray("\xEF\xBB\xBF[ Network ]\r\nWorkstation=7");
+    // Windows' writer keeps a UTF-16 file in UTF-16; a broken one is left alone (a null result).
+    for (const auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        QStringEncoder utf16(encoding, QStringConverter::Flag::WriteBom);
+        const QByteArray before = utf16(QStringLiteral("[System]\r\nName=\u65E5\U0001F600\r\n"));
+        QTest::addRow("utf-16 %d", int(encoding))
+            << before << before + QByteArray(utf16(QStringLiteral("[Network]\r\nWorkstation=7\r\n")));
+        QTest::addRow("utf-16 %d, odd length", int(encoding)) << before + 'x' << QByteArray();
+        QTest::addRow("utf-16 %d, half a surrogate pair", int(encoding))
+            << before + QByteArray(utf16(QString(QChar(0xd800)))) << QByteArray();
+    }
 }
 
 void tst_profilefile::setKey()
 {
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, after);
-    QCOMPARE(ProfileFile::setKey(before, "Network", "Workstation", "7"), after);
+    const QByteArray result = ProfileFile::setKey(before, "Network", "Workstation", "7");
+    QCOMPARE(result, after);
+    QCOMPARE(result.isNull(), after.isNull());
+    // A reader finds the key exactly where the writer put it.
+    if (!after.isNull())
+        QCOMPARE(ProfileFile::value(after, "Network", "Workstation"), QByteArray("7"));
 }
 
 void tst_profilefile::bareNameGoesToProfileDirectory()
@@ -103,6 +119,13 @@ void tst_profilefile::existingFileKeepsModeAndRest()
              0u);
     QCOMPARE(Sandbox::readFile(file), QByteArray("[Network]\r\nWORKSTATION=6\r\n; end\r\n"));
     QCOMPARE(QFileInfo(file).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
+    // UTF-8 text is not mixed into a file in another encoding.
+    QVERIFY(Sandbox::writeFile(file, "[Network]\nServer=M\xfcller\n"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^couldn't write key 'Workstation'")));
+    QCOMPARE(writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
+                                QStringLiteral("\u00FC"), file),
+             quint32(EILSEQ));
+    QCOMPARE(Sandbox::readFile(file), QByteArray("[Network]\nServer=M\xfcller\n"));
 }
 
 void tst_profilefile::refusedInput_data()
@@ -130,6 +153,8 @@ void tst_profilefile::refusedInput_data()
     QTest::newRow("empty key") << "Network"
                                << " "
                                << "3";
+    QTest::newRow("half a surrogate pair in value") << "Network"
+                                                    << "Workstation" << QStringLiteral("3") + QChar(0xdc00);
     QTest::newRow("empty section") << ""
                                    << "Workstation"
                                    << "3";

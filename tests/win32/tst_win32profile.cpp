@@ -109,7 +109,7 @@ int main()
                                            folder + L"\\trox_system.ini' error=0x3"});
     });
 
-    Check::run("line breaks or NUL are refused and the file left as it was", [] {
+    Check::run("line breaks, NUL, ']' or '=' in names, overlong values: refused, file kept", [] {
         const std::wstring directory = scratchDirectory();
         const std::wstring path = directory + L"\\xsv.ini";
         const std::string before = "[Network]\r\nWorkstation=5\r\n";
@@ -123,6 +123,11 @@ int main()
              std::wstring(L"6\0"
                           L"7",
                           3)},
+            {L"Net]work", L"Workstation", L"6"},
+            {L"Net=work", L"Workstation", L"6"},
+            {L"Network", L"Work]station", L"6"},
+            {L"Network", L"Work=station", L"6"},
+            {L"Network", L"Workstation", std::wstring(Win32Store::maximumValueLength + 1, L'6')},
         };
         for (const auto &[section, key, value] : bad) {
             LogCapture log;
@@ -135,6 +140,20 @@ int main()
         }
         CHECK(contents(path) == before);
         CHECK(!fileExists(directory + L"\\new.ini"));
+    });
+
+    Check::run("text the file's encoding cannot hold is not reported as written", [] {
+        const std::wstring ansi = scratchDirectory() + L"\\ansi.ini",
+                           unicode = scratchDirectory() + L"\\u.ini";
+        putContents(ansi, "[Network]\r\nWorkstation=5\r\n");
+        putContents(unicode, std::string("\xff\xfe[\0N\0]\0\r\0\n\0", 12));
+        const std::wstring text = L"\u65e5\u672c \U0001F600";
+        LogCapture log;
+        CHECK_EQ(Win32Store::writeProfileString(L"Network", L"Workstation", text, ansi),
+                 static_cast<std::uint32_t>(ERROR_NO_UNICODE_TRANSLATION));
+        CHECK(contents(ansi) == "[Network]\r\nWorkstation=5\r\n");
+        CHECK_EQ(Win32Store::writeProfileString(L"Network", L"Workstation", text, unicode), 0u);
+        CHECK_EQ(readKey(L"Network", L"Workstation", unicode), text);
     });
 
     return Check::result();

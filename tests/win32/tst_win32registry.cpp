@@ -135,6 +135,7 @@ int main()
             L"%OV_ROOT%\\systems",
             L"D:\\\u03a3\u03cd\u03c3\u03c4\u03b7\u03bc\u03b1 \u6771\u4eac\u30b7\u30b9\u30c6\u30e0 \U0001F5C4",
             std::wstring(2000, L'x'),
+            std::wstring(Win32Store::maximumValueLength, L'x'),
         };
         const std::wstring name = L"TROX_TEST_STORED";
         for (const std::wstring &value : values) {
@@ -271,6 +272,7 @@ int main()
             {L"TROX_TEST_REFUSED", L"C:\\TROX\nOV_SYSTEM=evil"},
             {L"TROX_TEST_REFUSED", L"C:\\TROX\r"},
             {L"TROX_TEST_REFUSED", std::wstring(L"C:\\TROX\0tail", 12)},
+            {L"TROX_TEST_REFUSED", std::wstring(Win32Store::maximumValueLength + 1, L'x')},
         };
         for (const auto &[name, value] : refused) {
             // A fault that let one through must not leave it behind for the next run.

@@ -1,0 +1,185 @@
+#include "SettingsApplier.h"
+
+#include "EditorRules.h"
+#include "machinestore.h"
+#include "preferences.h"
+
+#include <QCoreApplication>
+#include <QMap>
+#include <QPair>
+#include <QSettings>
+#include <QStringList>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("SettingsApplier", text);
+}
+
+QString lastKnownServerKey()
+{
+    return QLatin1String(Preferences::lastKnownServerGroup) + QLatin1Char('/') +
+           QLatin1String(Preferences::lastKnownServerKey);
+}
+
+void addVariable(QList<SettingsApplier::Step> &steps, const char *name, const QString &value,
+                 const QString &baseline)
+{
+    if (value != baseline)
+        steps.append({SettingsApplier::Step::Variable, QLatin1String(name), QString(), value});
+}
+
+// The variables are handed to the store together, so that a store keeping them in files replaces
+// each file once for them.
+void writeVariables(QList<SettingsApplier::Outcome> &pending, SettingsApplier::Report &report)
+{
+    if (pending.isEmpty())
+        return;
+    QList<QPair<QString, QString>> assignments;
+    for (const SettingsApplier::Outcome &outcome : pending)
+        assignments.append({outcome.step.target, outcome.step.value});
+    const QList<VariableWrite> writes = setEnvironmentVariables(assignments);
+    for (qsizetype i = 0; i < pending.size(); ++i) {
+        SettingsApplier::Outcome &outcome = pending[i];
+        const VariableWrite write = writes.value(i);
+        outcome.machineError = write.machineError;
+        outcome.landing = write.where == VariableWrite::MachineWide ? SettingsApplier::Outcome::MachineWide
+                          : write.where == VariableWrite::PerUser   ? SettingsApplier::Outcome::PerUser
+                                                                    : SettingsApplier::Outcome::Failed;
+        if (!write.written())
+            outcome.error = write.userError ? write.userError : write.machineError;
+    }
+    report.outcomes.append(pending);
+    report.changed = true;
+    pending.clear();
+}
+
+} // namespace
+
+QString SettingsApplier::profileKey()
+{
+    return QStringLiteral("Workstation");
+}
+
+QList<SettingsApplier::Step> SettingsApplier::plan(const Settings &loaded, const Settings &edited)
+{
+    QList<Step> steps;
+    addVariable(steps, "OV_ROOT", edited.root, loaded.root);
+    addVariable(steps, "OV_SYSTEM", edited.system, loaded.system);
+    if (edited.standAlone) {
+        addVariable(steps, "OV_SERVER_ROOT", edited.root, loaded.server);
+    } else {
+        steps.append({Step::LastKnownServer, QString(), QString(), edited.server});
+        addVariable(steps, "OV_SERVER_ROOT", edited.server, loaded.server);
+    }
+    addVariable(steps, "OV_RESERVE_SERVER_ROOT", edited.reserveServer, loaded.reserveServer);
+    addVariable(steps, "OV_WORKSTATION", edited.workstation, loaded.workstation);
+
+    // An empty number would wipe a valid one stored in the files; leave them as they are.
+    if (!edited.workstation.isEmpty()) {
+        steps.append(
+            {Step::ProfileFile, QStringLiteral("xsv.ini"), QStringLiteral("Network"), edited.workstation});
+        steps.append({Step::ProfileFile, QStringLiteral("taskbase.ini"), QStringLiteral("System"),
+                      edited.workstation});
+        steps.append({Step::ProfileFile, EditorRules().systemProfile(edited.root, edited.system),
+                      QStringLiteral("Network"), edited.workstation});
+    }
+    if (edited.developer != loaded.developer)
+        steps.append({Step::Variable, QStringLiteral("OV_DEVELOPER"), QString(),
+                      edited.developer ? QStringLiteral("true") : QStringLiteral("false")});
+    return steps;
+}
+
+SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Settings &edited)
+{
+    Report report;
+    report.privileged = runsPrivileged();
+    report.account = accountName();
+    QList<Outcome> pending;
+    const QList<Step> steps = plan(loaded, edited);
+    for (const Step &step : steps) {
+        Outcome outcome;
+        outcome.step = step;
+        switch (step.kind) {
+        case Step::Variable:
+            pending.append(outcome);
+            continue;
+        case Step::LastKnownServer: {
+            const QString &server = step.value;
+            const bool saved = savePreferences(
+                [&server](QSettings &store) { store.setValue(lastKnownServerKey(), server); });
+            outcome.step.target = openPreferences()->fileName();
+            outcome.landing = saved ? Outcome::InFile : Outcome::Failed;
+            break;
+        }
+        case Step::ProfileFile:
+            writeVariables(pending, report);
+            outcome.error = writeProfileString(step.section, profileKey(), step.value, step.target);
+            outcome.landing = outcome.error == 0 ? Outcome::InFile : Outcome::Failed;
+            break;
+        }
+        report.outcomes.append(outcome);
+    }
+    writeVariables(pending, report);
+    if (report.changed)
+        broadcastEnvironmentChange();
+    return report;
+}
+
+bool SettingsApplier::Report::allWritten() const
+{
+    for (const Outcome &outcome : outcomes) {
+        if (outcome.landing == Outcome::Failed || (privileged && outcome.landing == Outcome::PerUser))
+            return false;
+    }
+    return true;
+}
+
+QString SettingsApplier::Report::warning() const
+{
+    QStringList failures;
+    // Variables that landed for this account alone, by the reason the machine-wide write gave.
+    QMap<quint32, QStringList> perUser;
+    for (const Outcome &outcome : outcomes) {
+        if (outcome.landing == Outcome::PerUser) {
+            perUser[outcome.machineError].append(outcome.step.target);
+            continue;
+        }
+        if (outcome.landing != Outcome::Failed)
+            continue;
+        switch (outcome.step.kind) {
+        case Step::Variable:
+            failures << tr("%1, neither machine-wide nor for this user: %2")
+                            .arg(outcome.step.target, describeStoreError(outcome.error));
+            break;
+        case Step::LastKnownServer:
+            failures << tr("the last known server in %1").arg(outcome.step.target);
+            break;
+        case Step::ProfileFile:
+            failures
+                << tr("Workstation in %1: %2").arg(outcome.step.target, describeStoreError(outcome.error));
+            break;
+        }
+    }
+
+    QStringList notes;
+    for (auto it = perUser.cbegin(); it != perUser.cend(); ++it) {
+        const QString names = it.value().join(QLatin1String(", "));
+        const QString reason = describeStoreError(it.key());
+        if (privileged)
+            failures << tr("%1 only for the account %2, which reaches no other user; the machine-wide write "
+                           "failed: %3")
+                            .arg(names, account, reason);
+        else
+            notes << tr("%1 saved for the account %2 only, because the machine-wide write failed: %3. Other "
+                        "users of this workstation do not get them.")
+                         .arg(names, account, reason);
+    }
+
+    QStringList parts;
+    if (!failures.isEmpty())
+        parts << tr("These settings could not be saved:\n\n%1").arg(failures.join(QLatin1Char('\n')));
+    parts += notes;
+    return parts.join(QLatin1String("\n\n"));
+}

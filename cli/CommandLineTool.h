@@ -1,0 +1,32 @@
+#pragma once
+
+#include "machinestore.h"
+#include "SettingsApplier.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTextStream>
+
+// trox_inst_env_cli: shows the stored settings, or sets them with the editors' checks and Ok's rules,
+// so that a workstation can be set up from a script or a fleet tool without the dialog.
+class CommandLineTool
+{
+    Q_DECLARE_TR_FUNCTIONS(CommandLineTool)
+
+public:
+    // Exit codes: everything written (or shown), something not written, invalid input.
+    enum Exit { Written = 0, NotWritten = 1, InvalidInput = 2 };
+
+    CommandLineTool();
+    int run(const QStringList &arguments);
+
+private:
+    int show(bool json);
+    int set(const QStringList &assignments, const QStringList &switches, bool dryRun);
+    // The settings as a new login gets them; stand-alone as the dialog works it out.
+    static SettingsApplier::Settings settingsOf(const QList<StoredVariable> &stored);
+    int invalid(const QString &message);
+
+    QTextStream m_out;
+    QTextStream m_err;
+};

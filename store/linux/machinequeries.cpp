@@ -1,0 +1,39 @@
+#include "../machinestore.h"
+#include "machinepaths.h"
+#include "profilefile.h"
+
+#include <QFile>
+
+#include <pwd.h>
+#include <unistd.h>
+
+// The questions the tool asks the machine without changing it.
+
+QString readProfileString(const QString &section, const QString &key, const QString &fileName)
+{
+    if (fileName.isEmpty())
+        return QString();
+    const QString path = fileName.contains(QLatin1Char('/'))
+                             ? fileName
+                             : MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) +
+                                   QLatin1Char('/') + fileName;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray value = ProfileFile::value(file.readAll(), section.toUtf8(), key.toUtf8());
+    return value.isNull() ? QString() : QString::fromUtf8(value);
+}
+
+bool runsPrivileged()
+{
+    return geteuid() == 0;
+}
+
+QString accountName()
+{
+    // The password database rather than USER or LOGNAME, which the caller's environment may carry
+    // over from another account (sudo, su without a login).
+    const uid_t uid = geteuid();
+    const passwd *entry = getpwuid(uid);
+    return entry && entry->pw_name ? QString::fromLocal8Bit(entry->pw_name) : QString::number(uid);
+}

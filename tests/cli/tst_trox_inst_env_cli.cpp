@@ -1,0 +1,234 @@
+#include "../store/storetesting.h"
+#include "sandbox.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The command-line tool as a script runs it: its checks, its exit codes, what it leaves behind.
+class tst_trox_inst_env_cli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void input_data();
+    void input();
+    void showAfterSetAgreesWithTheLogin();
+    void landing_data();
+    void landing();
+
+private:
+    struct Run
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    static Run run(const QStringList &arguments, const QString &program = QStringLiteral(CLI_PATH),
+                   const QStringList &prefix = {});
+    // Every file under the sandbox's machine prefix and home.
+    static QStringList files(const Sandbox &sandbox);
+};
+
+tst_trox_inst_env_cli::Run tst_trox_inst_env_cli::run(const QStringList &arguments, const QString &program,
+                                                      const QStringList &prefix)
+{
+    QProcess process;
+    if (prefix.isEmpty())
+        process.start(program, arguments);
+    else
+        process.start(prefix.first(), prefix.mid(1) + QStringList{program} + arguments);
+    process.waitForFinished(30000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QStringList tst_trox_inst_env_cli::files(const Sandbox &sandbox)
+{
+    QStringList found;
+    QDirIterator it(sandbox.root(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+void tst_trox_inst_env_cli::input_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // on standard error for invalid input, else standard output
+
+    const auto set = [](std::initializer_list<const char *> words) {
+        QStringList arguments{QStringLiteral("set")};
+        for (const char *word : words)
+            arguments << QString::fromUtf8(word);
+        return arguments;
+    };
+    QTest::newRow("workstation 1000abc") << set({"OV_WORKSTATION=1000abc"}) << 2 << "between 1 and 999";
+    QTest::newRow("workstation 0") << set({"OV_WORKSTATION=0"}) << 2 << "between 1 and 999";
+    QTest::newRow("workstation empty") << set({"OV_WORKSTATION="}) << 2 << "between 1 and 999";
+    QTest::newRow("relative server") << set({"OV_SERVER_ROOT=srv/main"}) << 2 << "not a valid path";
+    QTest::newRow("relative reserve") << set({"OV_RESERVE_SERVER_ROOT=spare"}) << 2 << "not a valid path";
+    QTest::newRow("developer as a value") << set({"OV_DEVELOPER=maybe"}) << 2 << "--developer";
+    QTest::newRow("unknown variable") << set({"PATH=/tmp"}) << 2 << "unknown variable: PATH";
+    QTest::newRow("no value") << set({"OV_ROOT"}) << 2 << "not NAME=VALUE";
+    QTest::newRow("given twice") << set({"OV_SYSTEM=a", "OV_SYSTEM=b"}) << 2 << "given twice";
+    QTest::newRow("line break injects a variable")
+        << set({"OV_SYSTEM=alpha\nOV_DEVELOPER=true"}) << 2 << "line break";
+    QTest::newRow("both stand-alone switches")
+        << set({"--stand-alone", "--no-stand-alone"}) << 2 << "exclude";
+    QTest::newRow("both developer switches") << set({"--developer", "--no-developer"}) << 2 << "exclude";
+    QTest::newRow("server in stand-alone mode")
+        << set({"OV_SERVER_ROOT=/srv/main", "--stand-alone"}) << 2 << "stand-alone";
+    QTest::newRow("unknown option") << set({"--force"}) << 2 << "force";
+    QTest::newRow("unknown command") << QStringList{"get"} << 2 << "unknown command: get";
+    QTest::newRow("show with a value") << QStringList{"show", "OV_ROOT=/x"} << 2 << "--json";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "trox_inst_env_cli 4.5.0.4\n";
+    // A dry run says what would change and writes nothing; the root is normalised, the number kept
+    // as typed, the server's separators made native.
+    QTest::newRow("dry run")
+        << set({"OV_ROOT=/opt/trox//", "OV_SYSTEM=alpha", "OV_WORKSTATION=007", "OV_SERVER_ROOT=/srv\\main",
+                "--developer", "--dry-run"})
+        << 0
+        << "OV_ROOT=/opt/trox\nOV_SYSTEM=alpha\nlast known server=/srv/main\nOV_SERVER_ROOT=/srv/main\n"
+           "OV_WORKSTATION=007\nxsv.ini [Network] Workstation=007\ntaskbase.ini [System] Workstation=007\n"
+           "/opt/trox/alpha/config/system/trox_system.ini [Network] Workstation=007\nOV_DEVELOPER=true\n";
+}
+
+void tst_trox_inst_env_cli::input()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    Sandbox sandbox;
+    const Run result = run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    if (exitCode == 2)
+        QVERIFY2(result.err.contains(output.toUtf8()), result.err.constData());
+    else
+        QCOMPARE(QString::fromUtf8(result.out), output);
+    QCOMPARE(files(sandbox), QStringList());
+}
+
+void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
+{
+    if (!generatorAvailable())
+        QSKIP("systemd's environment generator is not installed");
+    Sandbox sandbox;
+    const QString root = sandbox.root() + QLatin1String("/opt/trox");
+    QVERIFY(QDir().mkpath(root + QLatin1String("/alpha/config/system")));
+    // Values this session inherited from an older login, or from the caller's own shell.
+    qputenv("OV_WORKSTATION", "12");
+    qputenv("OV_SYSTEM", "alpha");
+    Run result =
+        run({QStringLiteral("set"), QLatin1String("OV_ROOT=") + root, QStringLiteral("OV_SYSTEM=alpha"),
+             QStringLiteral("OV_WORKSTATION=40"), QStringLiteral("OV_RESERVE_SERVER_ROOT=/srv/spare")});
+    QCOMPARE(result.exitCode, 0);
+
+    result = run({QStringLiteral("show"), QStringLiteral("--json")});
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject shown = QJsonDocument::fromJson(result.out).object();
+    const QJsonObject variables = shown.value(QLatin1String("variables")).toObject();
+
+    // The generator reads the machine file from /etc only, so it is shown it as a per-user file.
+    const QString generatorHome = sandbox.root() + QLatin1String("/generator");
+    QVERIFY(QDir().mkpath(generatorHome + QLatin1String("/environment.d")));
+    QVERIFY(QFile::copy(sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf")),
+                        generatorHome + QLatin1String("/environment.d/60-trox_inst_env.conf")));
+    const QMap<QByteArray, QByteArray> login = runGenerator(generatorHome);
+    for (const char *name : Sandbox::variables()) {
+        const QJsonObject entry = variables.value(QLatin1String(name)).toObject();
+        const QJsonValue value = entry.value(QLatin1String("value"));
+        QCOMPARE(value.isNull() ? QByteArray("<unset>") : value.toString().toUtf8(),
+                 login.value(name, QByteArray("<unset>")));
+    }
+    QCOMPARE(variables.value(QLatin1String("OV_WORKSTATION"))
+                 .toObject()
+                 .value(QLatin1String("session"))
+                 .toString(),
+             QStringLiteral("12"));
+    QCOMPARE(variables.value(QLatin1String("OV_ROOT")).toObject().value(QLatin1String("source")).toString(),
+             QStringLiteral("machine"));
+    const QJsonArray profiles = shown.value(QLatin1String("profiles")).toArray();
+    QCOMPARE(profiles.size(), 3);
+    for (const QJsonValue &profile : profiles)
+        QCOMPARE(profile.toObject().value(QLatin1String("workstation")).toString(), QStringLiteral("40"));
+
+    // Set again to what is stored: nothing to report, nothing announced.
+    result = run({QStringLiteral("set"), QStringLiteral("OV_WORKSTATION=40")});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray());
+}
+
+void tst_trox_inst_env_cli::landing_data()
+{
+    QTest::addColumn<bool>("unprivileged");
+    QTest::addColumn<bool>("userRefused");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("said");
+
+    QTest::newRow("unprivileged, per-user")
+        << true << false << 0
+        << QStringList{"OV_SYSTEM saved for the account nobody only", "Permission denied",
+                       "Other users of this workstation do not get them"};
+    QTest::newRow("root, machine file refused")
+        << false << false << 1
+        << QStringList{"could not be saved", "OV_SYSTEM only for the account root", "reaches no other user",
+                       "Not a directory"};
+    QTest::newRow("root, both refused")
+        << false << true << 1 << QStringList{"OV_SYSTEM, neither machine-wide nor for this user"};
+}
+
+void tst_trox_inst_env_cli::landing()
+{
+    QFETCH(bool, unprivileged);
+    QFETCH(bool, userRefused);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, said);
+    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("needs root and setpriv to run as both");
+
+    Sandbox sandbox;
+    QString program = QStringLiteral(CLI_PATH);
+    QStringList prefix;
+    if (unprivileged) {
+        // The unprivileged user is kept out of root's directories by their modes.
+        program = sandbox.root() + QLatin1String("/trox_inst_env_cli");
+        QVERIFY(QFile::copy(QStringLiteral(CLI_PATH), program));
+        QCOMPARE(chmod(QFile::encodeName(sandbox.root()).constData(), 0755), 0);
+        QCOMPARE(chmod(QFile::encodeName(sandbox.machine(QString())).constData(), 0555), 0);
+        for (const QString &dir : {sandbox.home(), sandbox.userConfig()})
+            QCOMPARE(chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+        prefix = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                             QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                             QStringLiteral("--")};
+    } else {
+        QVERIFY(Sandbox::writeFile(sandbox.machine(QStringLiteral("/etc/environment.d")), "not a directory"));
+        if (userRefused)
+            QVERIFY(Sandbox::writeFile(sandbox.userConfig() + QLatin1String("/environment.d"),
+                                       "not a directory"));
+    }
+    // Stand-alone without a number: no file of root's is written besides the variable.
+    const Run result =
+        run({QStringLiteral("set"), QStringLiteral("OV_SYSTEM=beta"), QStringLiteral("--stand-alone")},
+            program, prefix);
+    chmod(QFile::encodeName(sandbox.machine(QString())).constData(), 0755);
+    chmod(QFile::encodeName(sandbox.root()).constData(), 0700);
+    QCOMPARE(result.exitCode, exitCode);
+    for (const QString &part : std::as_const(said))
+        QVERIFY2(result.err.contains(part.toUtf8()), result.err.constData());
+    QCOMPARE(Sandbox::readFile(sandbox.userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf")),
+             userRefused ? QByteArray() : QByteArray("OV_SYSTEM=\"beta\"\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_trox_inst_env_cli)
+#include "tst_trox_inst_env_cli.moc"
