@@ -66,12 +66,31 @@ public:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_base + QLatin1String("/home/.config")));
         qunsetenv("XDG_CONFIG_DIRS");
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_base) + "/no-bus");
-        qputenv("OV_ROOT", QFile::encodeName(loadedRoot()));
-        qputenv("OV_SYSTEM", "alpha");
-        qputenv("OV_SERVER_ROOT", "/srv/trox/systems");
-        qputenv("OV_RESERVE_SERVER_ROOT", "/srv/trox-reserve/systems");
-        qputenv("OV_WORKSTATION", "12");
-        qputenv("OV_DEVELOPER", "false");
+        const Values &first = values(0);
+        qputenv("OV_ROOT", QFile::encodeName(first.root));
+        qputenv("OV_SYSTEM", first.system.toUtf8());
+        qputenv("OV_SERVER_ROOT", first.server.toUtf8());
+        qputenv("OV_RESERVE_SERVER_ROOT", first.reserveServer.toUtf8());
+        qputenv("OV_WORKSTATION", first.workstation.toUtf8());
+        qputenv("OV_DEVELOPER", first.developer ? "true" : "false");
+    }
+
+    // The load shows what is stored, which is what the last Ok wrote. So Oks take turns between
+    // two sets of values that differ in all six, starting from the first as inherited.
+    struct Values
+    {
+        QString root;
+        QString system;
+        QString server;
+        QString reserveServer;
+        QString workstation;
+        bool developer;
+    };
+    const Values &values(int which) const { return m_values[which]; }
+    // The set shown by a loaded dialog, or -1 while the load has not run.
+    int shownValues(const QString &shownRoot) const
+    {
+        return shownRoot == m_values[0].root ? 0 : shownRoot == m_values[1].root ? 1 : -1;
     }
 
     QString loadedRoot() const { return m_base + QLatin1String("/systems"); }
@@ -88,6 +107,10 @@ public:
 
 private:
     QString m_base;
+    const Values m_values[2] = {{loadedRoot(), QStringLiteral("alpha"), QStringLiteral("/srv/trox/systems"),
+                                 QStringLiteral("/srv/trox-reserve/systems"), QStringLiteral("12"), false},
+                                {newRoot(), QStringLiteral("beta"), QStringLiteral("/srv/trox-b/systems"),
+                                 QStringLiteral("/srv/trox-b-reserve/systems"), QStringLiteral("34"), true}};
 };
 
 struct ApplyOutcome
@@ -131,17 +154,19 @@ template <typename Finish> ApplyOutcome afterPreparation(const ApplySandbox &san
     dialog.show();
     QElapsedTimer waited;
     waited.start();
-    while (dialog.root->text() != sandbox.loadedRoot() && waited.elapsed() < 5000)
+    while (sandbox.shownValues(dialog.root->text()) < 0 && waited.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (dialog.root->text() != sandbox.loadedRoot())
+    const int shown = sandbox.shownValues(dialog.root->text());
+    if (shown < 0)
         return outcome;
 
-    dialog.root->setText(sandbox.newRoot());
-    dialog.system->setText(QStringLiteral("beta"));
-    dialog.server->setText(QStringLiteral("/srv/trox-b/systems"));
-    dialog.reserveserver->setText(QStringLiteral("/srv/trox-b-reserve/systems"));
-    dialog.workstation->setText(QStringLiteral("34"));
-    dialog.developer->setChecked(true);
+    const ApplySandbox::Values &edited = sandbox.values(1 - shown);
+    dialog.root->setText(edited.root);
+    dialog.system->setText(edited.system);
+    dialog.server->setText(edited.server);
+    dialog.reserveserver->setText(edited.reserveServer);
+    dialog.workstation->setText(edited.workstation);
+    dialog.developer->setChecked(edited.developer);
     // The edits happened in editors long before Ok: their repaint is not part of it.
     QCoreApplication::processEvents();
 

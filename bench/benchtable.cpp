@@ -1,9 +1,9 @@
 // Turns the raw figures of one benchmark run into the one table: each figure's median and spread
 // beside its floor's, and their ratio against the target. Exits 1 when a target is missed.
 //
-// Usage: bench_table [--start hyperfine.json] [--rss rss.txt] [--inprocess benchmark.json]
-//   hyperfine.json  hyperfine --export-json with the commands named "start" and "floor"
-//   rss.txt         lines "start KB" / "floor KB", one per run (peak resident set, from time(1))
+// Usage: bench_table [--processes runs.txt] [--inprocess benchmark.json]
+//   runs.txt        bench_processes output: lines "round name wall_ms peak_rss_kb", sides "start",
+//                   "form", "empty", "core" and, when the command line was built, "cli"
 //   benchmark.json  bench_inprocess --benchmark_format=json with repetitions
 #include <QCoreApplication>
 #include <QFile>
@@ -21,6 +21,8 @@
 namespace {
 
 using Samples = QList<double>;
+// A figure by round of the interleaved process runs.
+using Rounds = QMap<int, double>;
 
 double quantile(Samples samples, double q)
 {
@@ -78,6 +80,35 @@ struct Table
                     .arg(met ? QStringLiteral("ok") : QStringLiteral("MISSED"));
     }
 
+    // Whole processes run in rounds, one of each side per round: the ratio is the median of the
+    // rounds' ratios, so that each figure is set against the floor run next to it. A target of 0
+    // shows the row without judging it.
+    void compareRounds(const QString &name, const Rounds &measured, const Rounds &floor, const char *unit,
+                       double target)
+    {
+        Samples ratios;
+        for (auto it = measured.constBegin(); it != measured.constEnd(); ++it) {
+            if (floor.value(it.key()) > 0)
+                ratios << it.value() / floor.value(it.key());
+        }
+        if (ratios.isEmpty()) {
+            missed = missed || target > 0;
+            rows << QStringLiteral("| %1 | no figures | no figures | | ≤ %2× | MISSED |")
+                        .arg(name)
+                        .arg(target);
+            return;
+        }
+        const QString measuredText = figure(measured.values(), 1, unit);
+        const QString floorText = figure(floor.values(), 1, unit);
+        if (target > 0) {
+            add(name, measuredText, floorText, median(ratios), target);
+            return;
+        }
+        rows << QStringLiteral("| %1 | %2 | %3 | %4× | (shown only) | |")
+                    .arg(name, measuredText, floorText)
+                    .arg(median(ratios), 0, 'f', 2);
+    }
+
     void compare(const QString &name, const Samples &measured, const Samples &floor, double scale,
                  const char *unit, double target)
     {
@@ -105,31 +136,39 @@ int main(int argc, char *argv[])
 
     Table table;
 
-    if (inputs.contains(QStringLiteral("--start"))) {
-        QMap<QString, Samples> wall;
-        const QJsonArray results =
-            readJson(inputs.value(QStringLiteral("--start"))).value(QLatin1String("results")).toArray();
-        for (const QJsonValue &result : results) {
-            Samples &samples = wall[result.toObject().value(QLatin1String("command")).toString()];
-            for (const QJsonValue &time : result.toObject().value(QLatin1String("times")).toArray())
-                samples << time.toDouble();
-        }
-        table.compare(QStringLiteral("P1 start, wall time"), wall.value(QStringLiteral("start")),
-                      wall.value(QStringLiteral("floor")), 1e3, "ms", 1.25);
-    }
-
-    if (inputs.contains(QStringLiteral("--rss"))) {
-        QMap<QString, Samples> rss;
-        QFile file(inputs.value(QStringLiteral("--rss")));
+    if (inputs.contains(QStringLiteral("--processes"))) {
+        QMap<QString, Rounds> wall;
+        QMap<QString, Rounds> rss;
+        QFile file(inputs.value(QStringLiteral("--processes")));
         if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
             while (!file.atEnd()) {
                 const QList<QByteArray> fields = file.readLine().simplified().split(' ');
-                if (fields.size() == 2)
-                    rss[QString::fromLatin1(fields.at(0))] << fields.at(1).toDouble();
+                if (fields.size() != 4)
+                    continue;
+                const QString side = QString::fromLatin1(fields.at(1));
+                wall[side].insert(fields.at(0).toInt(), fields.at(2).toDouble());
+                rss[side].insert(fields.at(0).toInt(), fields.at(3).toDouble() / 1024);
             }
         }
-        table.compare(QStringLiteral("P1 start, peak RSS"), rss.value(QStringLiteral("start")),
-                      rss.value(QStringLiteral("floor")), 1.0 / 1024, "MiB", 1.25);
+        const QString start = QStringLiteral("start");
+        const QString form = QStringLiteral("form");
+        const QString empty = QStringLiteral("empty");
+        table.compareRounds(QStringLiteral("P1 start vs the form alone, wall time"), wall.value(start),
+                            wall.value(form), "ms", 1.10);
+        table.compareRounds(QStringLiteral("P1 start vs an empty dialog, wall time"), wall.value(start),
+                            wall.value(empty), "ms", 1.5);
+        table.compareRounds(QStringLiteral("P1 start vs an empty dialog, peak RSS"), rss.value(start),
+                            rss.value(empty), "MiB", 1.30);
+        table.compareRounds(QStringLiteral("P1 the form alone vs an empty dialog, wall time"),
+                            wall.value(form), wall.value(empty), "ms", 0);
+        const QString cli = QStringLiteral("cli");
+        const QString core = QStringLiteral("core");
+        if (wall.contains(cli))
+            table.compareRounds(QStringLiteral("CLI show vs a bare QCoreApplication, wall time"),
+                                wall.value(cli), wall.value(core), "ms", 1.5);
+        else
+            table.rows << QStringLiteral(
+                "| CLI show vs a bare QCoreApplication, wall time | not built | | | ≤ 1.50× | skipped |");
     }
 
     if (inputs.contains(QStringLiteral("--inprocess"))) {

@@ -1,9 +1,9 @@
-// The tool's start-up as a process: the same steps as its entry point, leaving as soon as the values
-// are loaded and painted. The load itself is the dialog's own; only the exit is added.
+// The tool's start-up as a process: the same steps as its entry point, leaving once a frame with the
+// loaded values has reached the window. The load itself is the dialog's own; only the exit is added.
+#include "FirstFrame.h"
 #include "trox_inst_envDialog.h"
 
 #include <QApplication>
-#include <QTimerEvent>
 
 #include <memory>
 
@@ -20,10 +20,11 @@ protected:
     void timerEvent(QTimerEvent *event) override
     {
         trox_inst_envDialog::timerEvent(event);
-        // Painted with the loaded values before leaving, as an operator would first see them.
-        repaint();
-        reject();
+        m_frame->contentsReady();
     }
+
+private:
+    FirstFrame *m_frame = new FirstFrame(this);
 };
 
 } // namespace

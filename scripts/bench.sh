@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release into build-bench/ (or $BENCH_BUILD_DIR), generates their inputs
 # in a temporary directory, and prints one table: every figure as a ratio to its floor measured in
 # the same run. Exits 1 when a target is missed.
-#   RUNS     processes per side for the start-up figure (default 30)
+#   RUNS     rounds of the whole-process figures, one run of each side per round (default 30)
 #   REPS     repetitions of each in-process figure (default 15)
 #   SIZES    directory and list sizes (default 1000,10000,100000)
 set -euo pipefail
@@ -13,7 +13,14 @@ reps=${REPS:-15}
 sizes=${SIZES:-1000,10000,100000}
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTROX_BUILD_TESTS=OFF -DTROX_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --parallel "$(nproc)" --target bench_start bench_start_floor bench_inprocess bench_table >/dev/null
+targets=(bench_start bench_start_form bench_start_floor bench_core_floor bench_processes bench_inprocess bench_table)
+# The command line is measured when this checkout has it.
+has_cli=false
+if grep -q '/trox_inst_env_cli\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; then
+    has_cli=true
+    targets+=(trox_inst_env_cli)
+fi
+cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}" >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/trox-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -29,16 +36,15 @@ unset XDG_CONFIG_DIRS
 export OV_ROOT=$work/start/systems OV_SYSTEM=alpha OV_SERVER_ROOT=/srv/trox/systems
 export OV_RESERVE_SERVER_ROOT=/srv/trox-reserve/systems OV_WORKSTATION=12 OV_DEVELOPER=false
 
-echo "P1: $runs start-ups of each, wall time (hyperfine) and peak RSS (time)..." >&2
-hyperfine --shell=none --warmup 3 --runs "$runs" --style none --export-json "$work/start.json" \
-    -n start "$bin/bench_start" -n floor "$bin/bench_start_floor" >/dev/null
-for ((i = 0; i < runs; i++)); do
-    for side in start floor; do
-        program=$bin/bench_start
-        [ "$side" = floor ] && program=$bin/bench_start_floor
-        echo "$side $(/usr/bin/time -f %M "$program" 2>&1 >/dev/null | tail -n 1)"
-    done
-done >"$work/rss.txt"
+sides=(-- start "$bin/bench_start" -- form "$bin/bench_start_form" -- empty "$bin/bench_start_floor"
+    -- core "$bin/bench_core_floor")
+if $has_cli; then
+    sides+=(-- cli "$(find "$build" -name trox_inst_env_cli -type f -perm -u+x | head -n 1)" show)
+else
+    echo "the command line is not part of this checkout: its row is skipped" >&2
+fi
+echo "P1 and the command line: $runs interleaved rounds of whole processes..." >&2
+"$bin/bench_processes" "$runs" 3 "${sides[@]}" >"$work/processes.txt"
 
 echo "P2-P4: $reps interleaved repetitions at sizes $sizes..." >&2
 mkdir -p "$work/inprocess"
@@ -47,4 +53,4 @@ mkdir -p "$work/inprocess"
     --benchmark_format=json --benchmark_out="$work/inprocess.json" --benchmark_out_format=json \
     >/dev/null 2>"$work/inprocess.log" || { cat "$work/inprocess.log" >&2; exit 1; }
 
-"$bin/bench_table" --start "$work/start.json" --rss "$work/rss.txt" --inprocess "$work/inprocess.json"
+"$bin/bench_table" --processes "$work/processes.txt" --inprocess "$work/inprocess.json"

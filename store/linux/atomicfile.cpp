@@ -3,6 +3,7 @@
 #include "safeopen.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -64,28 +65,6 @@ int copyAttributes(int from, int to)
     return 0;
 }
 
-// 0 for an existing directory, ENOTDIR for anything else there, or why it could not be looked at.
-int existingDirectory(const QByteArray &directory)
-{
-    struct stat info;
-    if (stat(directory.constData(), &info) != 0)
-        return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-}
-
-int makeDirectory(const QByteArray &directory)
-{
-    const int found = existingDirectory(directory);
-    if (found != ENOENT)
-        return found;
-    if (const int error = makeDirectory(directoryOf(directory)))
-        return error;
-    if (mkdir(directory.constData(), 0755) != 0)
-        return errno == EEXIST ? 0 : errno;
-    // Independent of the umask: every user's login reads these directories.
-    return chmod(directory.constData(), 0755) == 0 ? 0 : errno;
-}
-
 int writeAll(int fd, const QByteArray &contents)
 {
     qsizetype done = 0;
@@ -103,19 +82,27 @@ int writeAll(int fd, const QByteArray &contents)
 class TemporaryFile
 {
 public:
-    explicit TemporaryFile(const QByteArray &target)
+    TemporaryFile(int directory, const QByteArray &target)
+        : m_directory(directory)
     {
-        const qsizetype slash = target.lastIndexOf('/');
-        m_name = target.left(slash + 1) + '.' + target.mid(slash + 1) + ".XXXXXX";
-        m_fd = mkostemp(m_name.data(), O_CLOEXEC);
-        m_error = m_fd < 0 ? errno : 0;
+        static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        for (int tries = 0; tries < 100; ++tries) {
+            m_name = '.' + target + '.';
+            for (int i = 0; i < 6; ++i)
+                m_name += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+            m_fd = openat(directory, m_name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
+            m_error = m_fd < 0 ? errno : 0;
+            if (m_error != EEXIST)
+                break;
+        }
     }
     ~TemporaryFile()
     {
         if (m_fd >= 0)
             close(m_fd);
         if (m_error == 0 && !m_renamed)
-            unlink(m_name.constData());
+            unlinkat(m_directory, m_name.constData(), 0);
     }
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
@@ -151,7 +138,7 @@ public:
         m_fd = -1;
         if (close(fd) != 0)
             return errno;
-        if (rename(m_name.constData(), target.constData()) != 0)
+        if (renameat(m_directory, m_name.constData(), m_directory, target.constData()) != 0)
             return errno == EBUSY ? int(SafeOpen::ERROR_MOUNTED_TARGET) : errno;
         m_renamed = true;
         return 0;
@@ -177,6 +164,7 @@ private:
         futimens(m_fd, times);
     }
 
+    int m_directory;
     QByteArray m_name;
     int m_fd = -1;
     int m_error = 0;
@@ -190,11 +178,12 @@ private:
 class WriterLock
 {
 public:
-    WriterLock(const QByteArray &directory, const QByteArray &name)
-        : m_path(directory + "/." + name + ".lock")
+    WriterLock(int directory, const QByteArray &name)
+        : m_directory(directory)
+        , m_name('.' + name + ".lock")
     {
         struct stat parent;
-        if (stat(directory.constData(), &parent) != 0) {
+        if (fstat(directory, &parent) != 0) {
             m_error = errno;
             return;
         }
@@ -213,7 +202,7 @@ public:
     ~WriterLock()
     {
         if (m_error == 0)
-            unlink(m_path.constData());
+            unlinkat(m_directory, m_name.constData(), 0);
         if (m_fd >= 0)
             close(m_fd); // releases the lock
     }
@@ -228,14 +217,14 @@ private:
         if (m_fd >= 0)
             close(m_fd);
         const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-        m_fd = open(m_path.constData(), flags | O_CREAT | O_EXCL, mode);
+        m_fd = openat(m_directory, m_name.constData(), flags | O_CREAT | O_EXCL, mode);
         if (m_fd >= 0) {
             // Independent of the umask and the creator's group: the directory's writers share it.
             if (mode & 0060)
                 (void)fchown(m_fd, uid_t(-1), group);
             fchmod(m_fd, mode);
         } else if (errno == EEXIST) {
-            m_fd = open(m_path.constData(), flags);
+            m_fd = openat(m_directory, m_name.constData(), flags);
             if (m_fd < 0 && errno == ENOENT)
                 return EWOULDBLOCK; // its holder just removed it
         }
@@ -246,24 +235,29 @@ private:
             return int(SafeOpen::ERROR_NOT_REGULAR);
         if (flock(m_fd, LOCK_EX | LOCK_NB) != 0)
             return errno == EINTR ? EWOULDBLOCK : errno;
-        if (lstat(m_path.constData(), &named) != 0 || named.st_ino != opened.st_ino ||
-            named.st_dev != opened.st_dev)
+        if (fstatat(m_directory, m_name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            named.st_ino != opened.st_ino || named.st_dev != opened.st_dev)
             return EWOULDBLOCK;
         return 0;
     }
 
-    QByteArray m_path;
+    int m_directory;
+    QByteArray m_name;
     int m_fd = -1;
     int m_error = 0;
 };
 
 // Temporary files are made only under the lock, so any found while holding it were left by a
 // writer that was killed. Only the tool's own are removed, never another user's file.
-void removeLeftovers(const QByteArray &directory, const QByteArray &name)
+void removeLeftovers(int directory, const QByteArray &name)
 {
-    DIR *listing = opendir(directory.constData());
-    if (!listing)
+    const int copy = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = copy < 0 ? nullptr : fdopendir(copy);
+    if (!listing) {
+        if (copy >= 0)
+            close(copy);
         return;
+    }
     const QByteArray prefix = '.' + name + '.';
     const int fd = dirfd(listing);
     while (const dirent *entry = readdir(listing)) {
@@ -275,16 +269,6 @@ void removeLeftovers(const QByteArray &directory, const QByteArray &name)
             unlinkat(fd, entry->d_name, 0);
     }
     closedir(listing);
-}
-
-// Makes a rename into the directory durable.
-void syncDirectory(const QByteArray &directory)
-{
-    const int fd = open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 } // namespace
@@ -303,35 +287,30 @@ Result edit(const QString &path, const Options &options,
     QByteArray target;
     if (const quint32 error = SafeOpen::resolve(QFile::encodeName(path), target))
         return {int(error), Step::Open};
-    const QByteArray directory = directoryOf(target);
-    // Looked at before anything is created there, and again once the directories exist.
-    for (int pass = 0; pass < 2; ++pass) {
-        if (options.ownDirectories) {
-            if (const quint32 error = SafeOpen::checkOwners(directory))
-                return {int(error), Step::Open};
-        }
-        if (pass == 0) {
-            const int missing = options.directories == Directories::Create ? makeDirectory(directory)
-                                                                           : existingDirectory(directory);
-            if (missing)
-                return {missing, Step::Open};
-        }
-    }
+    // Everything below goes through the directory's descriptor: a directory on the way swapped for
+    // a link meanwhile cannot send the write elsewhere.
+    quint32 failed = 0;
+    const int directory = SafeOpen::openDirectory(
+        directoryOf(target), options.directories == Directories::Create, options.ownDirectories, failed);
+    if (directory < 0)
+        return {int(failed), Step::Open};
+    const auto closeDirectory = qScopeGuard([directory] { close(directory); });
+    const QByteArray name = fileNameOf(target);
 
     // Taking the lock also tells exactly why the directory is not writable.
-    WriterLock lock(directory, fileNameOf(target));
+    WriterLock lock(directory, name);
     if (lock.error())
         return {lock.error(), Step::Open};
-    removeLeftovers(directory, fileNameOf(target));
+    removeLeftovers(directory, name);
 
-    TemporaryFile temporary(target);
+    TemporaryFile temporary(directory, name);
     if (temporary.error())
         return {temporary.error(), Step::Open};
 
     QByteArray contents;
     struct stat previous;
     quint32 error = 0;
-    const int fd = SafeOpen::openRegular(target, previous, error);
+    const int fd = SafeOpen::openRegular(name, previous, error, directory);
     const bool existed = fd >= 0;
     const auto closeTarget = qScopeGuard([fd] {
         if (fd >= 0)
@@ -348,9 +327,9 @@ Result edit(const QString &path, const Options &options,
     mode_t mode = existed ? (previous.st_mode & 07777) : 0644;
     if (options.readableByAll)
         mode |= 0044;
-    if (const int failed = temporary.commit(changed, mode, existed ? &previous : nullptr, fd, target))
-        return {failed, Step::Write};
-    syncDirectory(directory);
+    if (const int written = temporary.commit(changed, mode, existed ? &previous : nullptr, fd, name))
+        return {written, Step::Write};
+    fsync(directory); // makes the rename durable
     return {};
 }
 

@@ -29,17 +29,24 @@ QString preferenceFile()
 }
 
 // Whether QSettings may open the preference file itself: nothing there yet, or a regular file
-// reached without a link another user owns. QSettings would follow any link and block on a FIFO.
+// reached without a link another user owns, in directories no other user owns (who could swap it
+// for a FIFO afterwards). QSettings would follow any link and block on a FIFO.
 bool safeToOpen(const QString &path)
 {
     QByteArray resolved;
     if (SafeOpen::resolve(QFile::encodeName(path), resolved) != 0)
         return false;
-    struct stat info;
     quint32 error = 0;
-    const int fd = SafeOpen::openRegular(resolved, info, error);
+    const qsizetype slash = resolved.lastIndexOf('/');
+    const int directory =
+        SafeOpen::openDirectory(resolved.left(qMax(slash, qsizetype(1))), false, true, error);
+    if (directory < 0)
+        return error == ENOENT;
+    struct stat info;
+    const int fd = SafeOpen::openRegular(resolved.mid(slash + 1), info, error, directory);
     if (fd >= 0)
         close(fd);
+    close(directory);
     return fd >= 0 || error == ENOENT;
 }
 
@@ -85,8 +92,13 @@ bool savePreferences(const std::function<void(QSettings &)> &edit)
     if (!scratch->isValid())
         return false;
     const QString copy = scratch->filePath(QStringLiteral("preferences.conf"));
+    // Machine-wide preferences never lie in a directory of another user, wherever an inherited
+    // XDG_CONFIG_DIRS points.
+    AtomicFile::Options options;
+    options.directories = AtomicFile::Directories::Create;
+    options.ownDirectories = true;
     const AtomicFile::Result result =
-        AtomicFile::edit(path, AtomicFile::Directories::Create, [&](const QByteArray &current) -> QByteArray {
+        AtomicFile::edit(path, options, [&](const QByteArray &current) -> QByteArray {
             QFile file(copy);
             if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
                 file.write(current) != current.size() || !file.flush())

@@ -69,31 +69,65 @@ quint32 resolve(const QByteArray &path, QByteArray &resolved)
     return 0;
 }
 
-quint32 checkOwners(const QByteArray &directory)
+int openDirectory(const QByteArray &directory, bool create, bool ownOnly, quint32 &error)
 {
+    const int flags = O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open("/", O_PATH | flags);
+    error = fd < 0 ? quint32(errno) : 0;
     const QList<QByteArray> parts = directory.split('/');
-    QByteArray prefix;
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        if (i > 0 && parts.at(i).isEmpty())
-            continue;
-        prefix += parts.at(i) + '/';
+    for (qsizetype i = 0; fd >= 0; ++i) {
         struct stat info;
-        if (lstat(prefix.constData(), &info) != 0)
-            return errno == ENOENT ? 0 : quint32(errno);
-        if (!ownedByUs(info))
-            return ERROR_FOREIGN_DIRECTORY;
+        const bool known = fstat(fd, &info) == 0;
+        if (!known || (ownOnly && !ownedByUs(info))) {
+            error = known ? ERROR_FOREIGN_DIRECTORY : quint32(errno);
+            close(fd);
+            return -1;
+        }
+        while (i < parts.size() && (parts.at(i).isEmpty() || parts.at(i) == "."))
+            ++i;
+        if (i == parts.size()) {
+            // Read access for syncing and listing it; a directory only writable is still written.
+            const int readable = openat(fd, ".", O_RDONLY | flags);
+            if (readable >= 0) {
+                close(fd);
+                return readable;
+            }
+            return fd;
+        }
+        const char *part = parts.at(i).constData();
+        bool made = false;
+        int next = openat(fd, part, O_PATH | flags);
+        if (next < 0 && errno == ENOENT && create) {
+            made = mkdirat(fd, part, 0755) == 0;
+            if (made || errno == EEXIST)
+                next = openat(fd, part, (made ? O_RDONLY : O_PATH) | flags);
+        }
+        // Independent of the umask: every user's login reads these directories.
+        if (next >= 0 && made && fchmod(next, 0755) != 0) {
+            close(next);
+            next = -1;
+        }
+        if (next < 0) {
+            error = quint32(errno);
+            struct stat named;
+            if ((errno == ENOTDIR || errno == ELOOP) && fstatat(fd, part, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(named.st_mode))
+                error = ERROR_FOREIGN_LINK; // planted after the path was resolved
+        }
+        close(fd);
+        fd = next;
     }
-    return 0;
+    return -1;
 }
 
-int openRegular(const QByteArray &path, struct stat &info, quint32 &error)
+int openRegular(const QByteArray &path, struct stat &info, quint32 &error, int directory)
 {
     // A writer that replaces the file between the look and the open swaps one regular file for
     // another; look again rather than report the file as something it is not.
     for (int attempt = 0;; ++attempt) {
         // Looked at before it is opened: opening some devices has effects of its own.
         struct stat named;
-        if (lstat(path.constData(), &named) != 0) {
+        if (fstatat(directory, path.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
             error = quint32(errno);
             return -1;
         }
@@ -102,7 +136,8 @@ int openRegular(const QByteArray &path, struct stat &info, quint32 &error)
             error = S_ISLNK(named.st_mode) ? ERROR_FOREIGN_LINK : ERROR_NOT_REGULAR;
             return -1;
         }
-        const int fd = open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd =
+            openat(directory, path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             error = errno == ELOOP ? ERROR_FOREIGN_LINK : quint32(errno);
             return -1;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 // Opening files in directories other users may write to. Links are followed by the kernel's own
@@ -25,13 +26,16 @@ bool ownedByUs(const struct stat &info);
 // yet is kept as named. 0, ERROR_FOREIGN_LINK, ELOOP or the errno of a failing look-up.
 quint32 resolve(const QByteArray &path, QByteArray &resolved);
 
-// 0 when every existing directory from '/' down to `directory` (already resolved) belongs to root
-// or to the user the tool runs as, else ERROR_FOREIGN_DIRECTORY.
-quint32 checkOwners(const QByteArray &directory);
+// A descriptor of the directory at the resolved `directory`, reached one part at a time without
+// following any link, so that a part swapped for a link afterwards cannot send what is done through
+// the descriptor elsewhere. Missing parts are made (0755) with `create`; with `ownOnly` every part
+// must belong to root or to the user the tool runs as (ERROR_FOREIGN_DIRECTORY). -1 with `error`
+// set (ENOENT, ENOTDIR, ERROR_FOREIGN_LINK, ...) when it cannot be had.
+int openDirectory(const QByteArray &directory, bool create, bool ownOnly, quint32 &error);
 
-// A read-only descriptor of the regular file at the resolved `path` with its status in `info`, or
-// -1 with `error` set (ENOENT when nothing is there).
-int openRegular(const QByteArray &path, struct stat &info, quint32 &error);
+// A read-only descriptor of the regular file `path` (resolved, or a name in `directory`) with its
+// status in `info`, or -1 with `error` set (ENOENT when nothing is there).
+int openRegular(const QByteArray &path, struct stat &info, quint32 &error, int directory = AT_FDCWD);
 
 // The rest of the file; EFBIG once it holds more than `limit` bytes.
 quint32 readAll(int fd, QByteArray &contents, qint64 limit);

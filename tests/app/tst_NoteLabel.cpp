@@ -1,3 +1,4 @@
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "NoteLabel.h"
 #include "sandbox.h"
@@ -45,53 +46,26 @@ class tst_NoteLabel : public QObject
 private Q_SLOTS:
     void sizesMatchQLabel_data();
     void sizesMatchQLabel();
-    void followsChanges_data();
-    void followsChanges();
     void drawsItsText();
     void formNotesShownWhole();
 };
 
+using Change = std::function<void(QLabel &)>;
+
 void tst_NoteLabel::sizesMatchQLabel_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("width");
-    for (int width : {0, 60, 200, 333, 531, 1200, QWIDGETSIZE_MAX}) {
-        QTest::addRow("rich %d", width) << note << width;
-        QTest::addRow("plain %d", width)
-            << QStringLiteral("plain words that wrap, no markup at all") << width;
-    }
-    QTest::newRow("one rich line") << QStringLiteral("<p>Short, <b>bold</b> and alone</p>") << 300;
-}
-
-// Asked in any order and more than once, the answers are QLabel's own, never a stale cached one.
-// Layouts that align the note take its size hint as its height, so the hint matters as much as
-// the height for a width.
-void tst_NoteLabel::sizesMatchQLabel()
-{
-    QFETCH(QString, text);
-    QFETCH(int, width);
-    QLabel reference;
-    NoteLabel label;
-    dress(reference, text);
-    dress(label, text);
-    const int expected = reference.heightForWidth(width);
-    QCOMPARE(label.heightForWidth(width), expected);
-    label.heightForWidth(width / 2 + 17);
-    QCOMPARE(label.heightForWidth(width), expected);
-    QCOMPARE(label.minimumSizeHint().width(), reference.minimumSizeHint().width());
-    // Plain text takes QLabel's other path, which estimates its hint from font metrics alone.
-    if (Qt::mightBeRichText(text)) {
-        QCOMPARE(label.sizeHint(), reference.sizeHint());
-        QCOMPARE(label.minimumSizeHint(), reference.minimumSizeHint());
-    }
-}
-
-void tst_NoteLabel::followsChanges_data()
-{
-    QTest::addColumn<std::function<void(QLabel &)>>("change");
+    QTest::addColumn<Change>("change"); // none: a label asked for the first time
     QTest::addColumn<bool>("comparesHints");
-    const auto add = [](const char *name, std::function<void(QLabel &)> change, bool hints = true) {
-        QTest::newRow(name) << change << hints;
+    const QString plain = QStringLiteral("plain words that wrap, no markup at all");
+    QTest::newRow("rich") << note << Change() << true;
+    // Plain text takes QLabel's other path, which estimates its hint from font metrics alone.
+    QTest::newRow("plain") << plain << Change() << false;
+    QTest::newRow("one rich line") << QStringLiteral("<p>Short, <b>bold</b> and alone</p>") << Change()
+                                   << true;
+
+    const auto add = [](const char *name, Change change, bool hints = true) {
+        QTest::newRow(name) << note << change << hints;
     };
     add("longer text", [](QLabel &label) { label.setText(note + note); });
     add("text back", [](QLabel &label) {
@@ -116,23 +90,33 @@ void tst_NoteLabel::followsChanges_data()
         "plain format", [](QLabel &label) { label.setTextFormat(Qt::PlainText); }, false);
 }
 
-// A label asked about its sizes, then changed, answers as a QLabel that was changed the same way.
-void tst_NoteLabel::followsChanges()
+// Asked in any order and more than once, and after any change to its settings, the answers are
+// those of a QLabel set up the same way, never a stale cached one. Layouts that align the note take
+// its size hint as its height, so the hint matters as much as the height for a width.
+void tst_NoteLabel::sizesMatchQLabel()
 {
-    QFETCH(std::function<void(QLabel &)>, change);
+    QFETCH(QString, text);
+    QFETCH(Change, change);
     QFETCH(bool, comparesHints);
     NoteLabel label;
-    dress(label, note);
-    label.sizeHint();
-    label.minimumSizeHint();
-    label.heightForWidth(300);
-    label.heightForWidth(150);
-    change(label);
     QLabel reference;
-    dress(reference, note);
-    change(reference);
-    for (int width : {150, 300, 700})
-        QCOMPARE(label.heightForWidth(width), reference.heightForWidth(width));
+    dress(label, text);
+    dress(reference, text);
+    if (change) {
+        label.sizeHint();
+        label.minimumSizeHint();
+        label.heightForWidth(300);
+        label.heightForWidth(150);
+        change(label);
+        change(reference);
+    }
+    for (int width : {0, 60, 150, 200, 300, 333, 531, 700, 1200, QWIDGETSIZE_MAX}) {
+        const int expected = reference.heightForWidth(width);
+        QCOMPARE(label.heightForWidth(width), expected);
+        label.heightForWidth(width / 2 + 17);
+        QCOMPARE(label.heightForWidth(width), expected);
+    }
+    QCOMPARE(label.minimumSizeHint().width(), reference.minimumSizeHint().width());
     if (comparesHints) {
         QCOMPARE(label.sizeHint(), reference.sizeHint());
         QCOMPARE(label.minimumSizeHint(), reference.minimumSizeHint());
@@ -165,8 +149,8 @@ void tst_NoteLabel::drawsItsText()
 void tst_NoteLabel::formNotesShownWhole()
 {
     Sandbox sandbox;
-    // Set, so that a load that runs before the window is exposed neither opens a box nor rejects.
-    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
+    // Loaded without error boxes, which would close the dialog.
+    Sandbox::setVariables({QStringLiteral("OV_ROOT=/r"), QStringLiteral("OV_SYSTEM=s")});
     for (const bool narrowest : {false, true}) {
         trox_inst_envDialog dialog;
         ModalCatcher catcher;
@@ -176,7 +160,7 @@ void tst_NoteLabel::formNotesShownWhole()
             const int width = dialog.minimumSizeHint().width();
             dialog.resize(width, qMax(dialog.height(), dialog.heightForWidth(width)));
         }
-        dialog.show();
+        QVERIFY(LoadWatcher::showLoaded(dialog));
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         if (narrowest)
             QVERIFY(dialog.width() < opening - 100);

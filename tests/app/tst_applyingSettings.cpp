@@ -1,3 +1,4 @@
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "preferences.h"
 #include "privatebus.h"
@@ -95,8 +96,7 @@ void tst_applyingSettings::start(const QStringList &environment)
     assignments.replaceInStrings(QLatin1String("$ROOT"), m_root);
     Sandbox::setVariables(assignments);
     m_dialog = std::make_unique<trox_inst_envDialog>();
-    m_dialog->show();
-    QTest::qWait(30);
+    QVERIFY(LoadWatcher::showLoaded(*m_dialog));
 }
 
 QVector<ModalCatcher::Seen> tst_applyingSettings::pressOk()

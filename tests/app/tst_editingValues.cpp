@@ -1,5 +1,6 @@
 #include "browseWorkstations.h"
 #include "editortesting.h"
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "sandbox.h"
 #include "set_root.h"
@@ -90,8 +91,7 @@ void tst_editingValues::start(const QString &system)
     m_dialog = std::make_unique<trox_inst_envDialog>();
     m_catcher = std::make_unique<ModalCatcher>();
     m_catcher->ignore(m_dialog.get());
-    m_dialog->show();
-    QTest::qWait(30);
+    QVERIFY(LoadWatcher::showLoaded(*m_dialog));
     QCOMPARE(m_dialog->root->text(), m_root);
 }
 
@@ -101,14 +101,10 @@ void tst_editingValues::rootAndSystemRecheckThePath()
     QCOMPARE(m_dialog->warning->text(), QStringLiteral("This path does not exist!"));
 
     QStringList offered;
-    m_catcher->setResponder([&offered](QWidget *modal) {
-        auto *chooser = qobject_cast<set_system *>(modal);
-        if (!chooser)
-            return false;
+    answer<set_system>(*m_catcher, [&offered](set_system *chooser) {
         offered = entries(chooser->available);
         clickItem(chooser->available, QStringLiteral("beta"));
         QTest::keyClick(chooser->system, Qt::Key_Return);
-        return true;
     });
     QTest::mouseClick(m_dialog->setSystem, Qt::LeftButton);
     QCOMPARE(offered, QStringList({"alpha", "beta"}));
@@ -118,24 +114,17 @@ void tst_editingValues::rootAndSystemRecheckThePath()
     // A root under which the shown system does not exist brings the warning back.
     const QString otherRoot = m_sandbox->root() + QLatin1String("/elsewhere");
     QVERIFY(QDir().mkpath(otherRoot));
-    m_catcher->setResponder([otherRoot](QWidget *modal) {
-        auto *editor = qobject_cast<set_root *>(modal);
-        if (editor)
-            typeAndEnter(editor->path, otherRoot + QLatin1Char('/'));
-        return editor != nullptr;
+    answer<set_root>(*m_catcher, [otherRoot](set_root *editor) {
+        typeAndEnter(editor->path, otherRoot + QLatin1Char('/'));
     });
     QTest::mouseClick(m_dialog->setRoot, Qt::LeftButton);
     QCOMPARE(m_dialog->root->text(), otherRoot);
     QCOMPARE(m_dialog->warning->text(), QStringLiteral("This path does not exist!"));
 
     // The chooser lists the systems of the root shown now, and an empty name is taken as it is.
-    m_catcher->setResponder([&offered](QWidget *modal) {
-        auto *chooser = qobject_cast<set_system *>(modal);
-        if (chooser) {
-            offered = entries(chooser->available);
-            QTest::mouseClick(chooser->buttonOk, Qt::LeftButton);
-        }
-        return chooser != nullptr;
+    answer<set_system>(*m_catcher, [&offered](set_system *chooser) {
+        offered = entries(chooser->available);
+        QTest::mouseClick(chooser->buttonOk, Qt::LeftButton);
     });
     QTest::mouseClick(m_dialog->setSystem, Qt::LeftButton);
     QCOMPARE(offered, QStringList());
@@ -166,12 +155,8 @@ void tst_editingValues::cancelledEditorsRecheckThePath()
 void tst_editingValues::workstationBrowserFollowsTheShownSystem()
 {
     start(QStringLiteral("alpha"));
-    m_catcher->setResponder([](QWidget *modal) {
-        auto *chooser = qobject_cast<set_system *>(modal);
-        if (chooser)
-            typeAndEnter(chooser->system, QStringLiteral("beta"));
-        return chooser != nullptr;
-    });
+    answer<set_system>(*m_catcher,
+                       [](set_system *chooser) { typeAndEnter(chooser->system, QStringLiteral("beta")); });
     QTest::mouseClick(m_dialog->setSystem, Qt::LeftButton);
     QCOMPARE(m_dialog->system->text(), QStringLiteral("beta"));
 
@@ -205,25 +190,18 @@ void tst_editingValues::workstationBrowserFollowsTheShownSystem()
 void tst_editingValues::serverAndReserveServerShareOneList()
 {
     start(QStringLiteral("alpha"));
-    m_catcher->setResponder([](QWidget *modal) {
-        auto *editor = qobject_cast<set_server *>(modal);
-        if (editor)
-            typeAndEnter(editor->server, QStringLiteral("/srv/new-master"));
-        return editor != nullptr;
+    answer<set_server>(*m_catcher, [](set_server *editor) {
+        typeAndEnter(editor->server, QStringLiteral("/srv/new-master"));
     });
     QTest::mouseClick(m_dialog->setServer, Qt::LeftButton);
     QCOMPARE(m_dialog->server->text(), QStringLiteral("/srv/new-master"));
 
     QStringList offered;
     QString opened = QStringLiteral("not opened");
-    m_catcher->setResponder([&offered, &opened](QWidget *modal) {
-        auto *editor = qobject_cast<set_server *>(modal);
-        if (editor) {
-            offered = entries(editor->previous);
-            opened = editor->server->text();
-            typeAndEnter(editor->server, QStringLiteral("/srv/spare"));
-        }
-        return editor != nullptr;
+    answer<set_server>(*m_catcher, [&offered, &opened](set_server *editor) {
+        offered = entries(editor->previous);
+        opened = editor->server->text();
+        typeAndEnter(editor->server, QStringLiteral("/srv/spare"));
     });
     QTest::mouseClick(m_dialog->setReserveServer, Qt::LeftButton);
     QCOMPARE(offered, QStringList({"/srv/new-master"}));

@@ -1,3 +1,4 @@
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "pathrules.h"
 #include "preferences.h"
@@ -103,8 +104,7 @@ void tst_trox_inst_envDialog::cleanup()
 void tst_trox_inst_envDialog::runLoad(trox_inst_envDialog &dialog, ModalCatcher &catcher)
 {
     catcher.ignore(&dialog);
-    dialog.show();
-    QTest::qWait(30);
+    QVERIFY(LoadWatcher::showLoaded(dialog));
 }
 
 void tst_trox_inst_envDialog::structure_data()
@@ -170,11 +170,11 @@ void tst_trox_inst_envDialog::structure()
 
 void tst_trox_inst_envDialog::setButtonsStayNarrow()
 {
-    // Set, so that a load that runs before the window is exposed opens no box.
+    // Loaded without error boxes, which would block the test or close the dialog.
     Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
     trox_inst_envDialog dialog;
     dialog.resize(1400, 700);
-    dialog.show();
+    QVERIFY(LoadWatcher::showLoaded(dialog));
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     const auto buttons = {dialog.setRoot, dialog.setSystem, dialog.setServer, dialog.setReserveServer,
                           dialog.setWorkstation};
@@ -191,10 +191,11 @@ void tst_trox_inst_envDialog::setButtonsStayNarrow()
 // A value too long for the screen is shown shortened in the middle; Ok still compares the whole of it.
 void tst_trox_inst_envDialog::longValueStaysOnScreen()
 {
-    trox_inst_envDialog dialog;
     const QString value = QLatin1Char('/') + QString(248, QLatin1Char('r')) + QLatin1String("/end");
-    dialog.root->setText(value);
-    dialog.show();
+    // Loaded, not typed in: a load after the window is exposed would replace a typed value.
+    Sandbox::setVariables({QLatin1String("OV_ROOT=") + value, QStringLiteral("OV_SYSTEM=s")});
+    trox_inst_envDialog dialog;
+    QVERIFY(LoadWatcher::showLoaded(dialog));
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(dialog.frameGeometry().width() <= dialog.screen()->availableGeometry().width());
     QCOMPARE(dialog.root->text(), value);
@@ -351,7 +352,11 @@ void tst_trox_inst_envDialog::missingVariablesReportedInOrder()
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);
-    QTimer::singleShot(2000, &dialog, &QDialog::accept); // never reached when the load rejects
+    // Left open by a load that should have rejected: accepted, so that the test fails instead of hanging.
+    connect(new LoadWatcher(&dialog), &LoadWatcher::finished, &dialog, [&dialog] {
+        if (dialog.isVisible())
+            dialog.accept();
+    });
     const int result = dialog.exec();
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(catcher.seen.size(), messages.size());
@@ -414,7 +419,7 @@ void tst_trox_inst_envDialog::cancelWritesNothing()
     trox_inst_envDialog dialog;
     ModalCatcher catcher;
     catcher.ignore(&dialog);
-    QTimer::singleShot(50, &dialog, [&dialog] {
+    connect(new LoadWatcher(&dialog), &LoadWatcher::finished, &dialog, [&dialog] {
         dialog.developer->setChecked(true);
         QTest::mouseClick(dialog.cancel, Qt::LeftButton);
     });

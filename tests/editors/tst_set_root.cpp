@@ -7,9 +7,11 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -48,9 +50,6 @@ private Q_SLOTS:
     void load();
     void closeSavesList_data();
     void closeSavesList();
-    void keys_data();
-    void keys();
-    void doubleClickAccepts();
     void browse_data();
     void browse();
 
@@ -100,42 +99,55 @@ void tst_set_root::load()
     QVERIFY(editor.path->text().isEmpty());
 }
 
-// The list is written when the editor goes, after OK and Cancel alike, and at no other time.
+// The list is written when the editor goes, after OK and Cancel alike, by button, shortcut or a
+// double click on an entry, and at no other time.
 void tst_set_root::closeSavesList_data()
 {
     QTest::addColumn<int>("convention");
     QTest::addColumn<QStringList>("seeded");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("press"); // "ok", "cancel", "dclick <row>" or a key sequence
+    QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QStringList>("saved");
     QTest::newRow("found entry keeps its spelling")
-        << windows << QStringList{"0=D:\\Other", "1=C:\\Sys"} << "c:\\SYS" << true << "c:\\SYS"
-        << QStringList{"0=C:\\Sys", "1=D:\\Other"};
+        << windows << QStringList{"0=D:\\Other", "1=C:\\Sys"} << "c:\\SYS"
+        << "ok" << true << "c:\\SYS" << QStringList{"0=C:\\Sys", "1=D:\\Other"};
     QTest::newRow("forward slashes, trailing separator")
-        << windows << QStringList{"0=C:\\Sys"} << "D:/systems/" << true << "D:\\systems"
-        << QStringList{"0=D:\\systems", "1=C:\\Sys"};
-    QTest::newRow("drive root") << windows << QStringList() << "C:\\" << true << "C:" << QStringList{"0=C:"};
-    QTest::newRow("lone separator accepted as empty")
-        << windows << QStringList{"0=C:\\Sys"} << "\\" << true << "" << QStringList{"0=C:\\Sys"};
-    QTest::newRow("posix backslashes") << posix << QStringList{"0=/opt/trox"} << "\\srv\\trox\\" << true
-                                       << "/srv/trox" << QStringList{"0=/srv/trox", "1=/opt/trox"};
+        << windows << QStringList{"0=C:\\Sys"} << "D:/systems/"
+        << "ok" << true << "D:\\systems" << QStringList{"0=D:\\systems", "1=C:\\Sys"};
+    QTest::newRow("drive root") << windows << QStringList() << "C:\\"
+                                << "ok" << true << "C:" << QStringList{"0=C:"};
+    QTest::newRow("lone separator accepted as empty") << windows << QStringList{"0=C:\\Sys"} << "\\"
+                                                      << "ok" << true << "" << QStringList{"0=C:\\Sys"};
+    QTest::newRow("posix backslashes")
+        << posix << QStringList{"0=/opt/trox"} << "\\srv\\trox\\"
+        << "ok" << true << "/srv/trox" << QStringList{"0=/srv/trox", "1=/opt/trox"};
     QTest::newRow("posix trailing slashes")
-        << posix << QStringList{"0=/srv/trox", "1=/opt/trox"} << "/opt/trox//" << true << "/opt/trox"
-        << QStringList{"0=/opt/trox", "1=/srv/trox"};
+        << posix << QStringList{"0=/srv/trox", "1=/opt/trox"} << "/opt/trox//"
+        << "ok" << true << "/opt/trox" << QStringList{"0=/opt/trox", "1=/srv/trox"};
     const QStringList full = keyed(numbered(QStringLiteral("D:\\s"), 10));
     QStringList grown = keyed(numbered(QStringLiteral("D:\\s"), 10), 1);
     grown.prepend(QStringLiteral("0=D:\\new"));
-    QTest::newRow("full list grows to eleven keys")
-        << windows << full << "D:\\new" << true << "D:\\new" << grown;
+    QTest::newRow("full list grows to eleven keys") << windows << full << "D:\\new"
+                                                    << "ok" << true << "D:\\new" << grown;
     QTest::newRow("cancel: duplicate overwritten by next value")
-        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"} << "E:/typed" << false << "E:/typed"
-        << QStringList{"0=C:\\Sys", "1=D:\\Trox", "2=D:\\Trox"};
+        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"} << "E:/typed"
+        << "cancel" << false << "E:/typed" << QStringList{"0=C:\\Sys", "1=D:\\Trox", "2=D:\\Trox"};
     QTest::newRow("cancel: duplicate with nothing after")
-        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys"} << "E:/typed" << false << "E:/typed"
-        << QStringList{"0=C:\\Sys", "1=c:\\sys"};
-    QTest::newRow("cancel: gap closed") << windows << QStringList{"0=C:\\a", "3=C:\\b"} << "E:/typed" << false
-                                        << "E:/typed" << QStringList{"0=C:\\a", "1=C:\\b", "3=C:\\b"};
+        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys"} << "E:/typed"
+        << "cancel" << false << "E:/typed" << QStringList{"0=C:\\Sys", "1=c:\\sys"};
+    QTest::newRow("cancel: gap closed")
+        << windows << QStringList{"0=C:\\a", "3=C:\\b"} << "E:/typed"
+        << "cancel" << false << "E:/typed" << QStringList{"0=C:\\a", "1=C:\\b", "3=C:\\b"};
+    for (const char *key : {"Alt+O", "Return"})
+        QTest::newRow(key) << windows << QStringList() << "D:/x/" << key << true << "D:\\x"
+                           << QStringList{"0=D:\\x"};
+    for (const char *key : {"Alt+C", "Esc"})
+        QTest::newRow(key) << windows << QStringList() << "D:/x/" << key << false << "D:/x/" << QStringList();
+    QTest::newRow("double click takes the entry")
+        << windows << QStringList{"0=C:\\a", "1=D:\\b", "2=E:\\c"} << "F:\\typed"
+        << "dclick 2" << true << "E:\\c" << QStringList{"0=E:\\c", "1=C:\\a", "2=D:\\b"};
 }
 
 void tst_set_root::closeSavesList()
@@ -143,7 +155,8 @@ void tst_set_root::closeSavesList()
     QFETCH(int, convention);
     QFETCH(QStringList, seeded);
     QFETCH(QString, typed);
-    QFETCH(bool, ok);
+    QFETCH(QString, press);
+    QFETCH(bool, accepted);
     QFETCH(QString, result);
     QFETCH(QStringList, saved);
     seedPreferences(group, seeded);
@@ -151,64 +164,27 @@ void tst_set_root::closeSavesList()
         set_root editor;
         editor.setPathRules(PathRules(PathRules::Convention(convention)));
         const int code = runModal(editor, [&] {
+            QVERIFY(QTest::qWaitForWindowActive(&editor));
             QTest::keyClicks(editor.path, typed);
-            QTest::mouseClick(ok ? editor.ok : editor.cancel, Qt::LeftButton);
+            if (press == QLatin1String("ok") || press == QLatin1String("cancel"))
+                QTest::mouseClick(press == QLatin1String("ok") ? editor.ok : editor.cancel, Qt::LeftButton);
+            else if (press.startsWith(QLatin1String("dclick ")))
+                doubleClickEntry(editor.previous, press.section(QLatin1Char(' '), 1).toInt());
+            else
+                QTest::keySequence(editor.path, QKeySequence(press));
+            // A shortcut clicks its button with a short animation.
+            QTRY_VERIFY(!editor.isVisible());
         });
-        QCOMPARE(code, int(ok ? QDialog::Accepted : QDialog::Rejected));
+        QCOMPARE(code, int(accepted ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(editor.path->text(), result);
         QCOMPARE(storedPreferences(group), seeded);
+        if (accepted) {
+            QStringList shown = saved;
+            shown.replaceInStrings(QRegularExpression(QStringLiteral("^\\d+=")), QString());
+            QCOMPARE(entries(editor.previous), shown);
+        }
     }
     QCOMPARE(storedPreferences(group), saved);
-}
-
-void tst_set_root::keys_data()
-{
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("path");
-    QTest::newRow("Alt+O") << int(Qt::Key_O) << int(Qt::AltModifier) << int(QDialog::Accepted) << "D:\\x";
-    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << int(QDialog::Accepted)
-                            << "D:\\x";
-    QTest::newRow("Alt+C") << int(Qt::Key_C) << int(Qt::AltModifier) << int(QDialog::Rejected) << "D:/x/";
-    QTest::newRow("Escape") << int(Qt::Key_Escape) << int(Qt::NoModifier) << int(QDialog::Rejected)
-                            << "D:/x/";
-}
-
-void tst_set_root::keys()
-{
-    QFETCH(int, key);
-    QFETCH(int, modifiers);
-    QFETCH(int, result);
-    QFETCH(QString, path);
-    set_root editor;
-    editor.setPathRules(PathRules(PathRules::Windows));
-    const int code = runModal(editor, [&] {
-        QVERIFY(QTest::qWaitForWindowActive(&editor));
-        QTest::keyClicks(editor.path, QStringLiteral("D:/x/"));
-        QTest::keyClick(editor.path, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        // A shortcut clicks its button with a short animation.
-        QTRY_VERIFY(!editor.isVisible());
-    });
-    QCOMPARE(code, result);
-    QCOMPARE(editor.path->text(), path);
-}
-
-void tst_set_root::doubleClickAccepts()
-{
-    seedPreferences(group, {"0=C:\\a", "1=D:\\b", "2=E:\\c"});
-    {
-        set_root editor;
-        editor.setPathRules(PathRules(PathRules::Windows));
-        const int code = runModal(editor, [&] {
-            QTest::keyClicks(editor.path, QStringLiteral("F:\\typed"));
-            doubleClickEntry(editor.previous, 2);
-        });
-        QCOMPARE(code, int(QDialog::Accepted));
-        QCOMPARE(editor.path->text(), QStringLiteral("E:\\c"));
-        QCOMPARE(entries(editor.previous), (QStringList{"E:\\c", "C:\\a", "D:\\b"}));
-    }
-    QCOMPARE(storedPreferences(group), (QStringList{"0=E:\\c", "1=C:\\a", "2=D:\\b"}));
 }
 
 void tst_set_root::browse_data()

@@ -1,3 +1,4 @@
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "preferences.h"
 #include "sandbox.h"
@@ -174,8 +175,7 @@ void tst_hostileInputs::hostileValue()
                                QStringLiteral("OV_SERVER_ROOT=/srv/main")});
     }
     m_dialog = std::make_unique<trox_inst_envDialog>();
-    m_dialog->show();
-    QTest::qWait(20);
+    QVERIFY(LoadWatcher::showLoaded(*m_dialog));
 
     if (!typed) {
         QCOMPARE(m_dialog->root->text(), qEnvironmentVariable("OV_ROOT"));

@@ -1,3 +1,4 @@
+#include "loadwatcher.h"
 #include "machinestore.h"
 #include "modalcatcher.h"
 #include "preferences.h"
@@ -16,8 +17,11 @@
 
 #include <csignal>
 #include <cstring>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 // Every file Ok writes, each made unwritable in turn by a real fault of the file system: the file is
@@ -236,10 +240,8 @@ QVector<ModalCatcher::Seen> tst_storeFaults::pressOk()
     Sandbox::setVariables({QStringLiteral("OV_ROOT=") + m_root, QStringLiteral("OV_SYSTEM=alpha"),
                            QStringLiteral("OV_SERVER_ROOT=/srv/main"), QStringLiteral("OV_WORKSTATION=4")});
     trox_inst_envDialog dialog;
-    dialog.show();
-    // Typing before the values are loaded would be overwritten by them.
-    if (!QTest::qWaitFor([&dialog] { return dialog.workstation->text() == QLatin1String("4"); }))
-        qWarning("the dialog did not load its values");
+    if (!LoadWatcher::showLoaded(dialog))
+        qWarning("the dialog never loaded");
     dialog.workstation->setText(QStringLiteral("9"));
     dialog.server->setText(QStringLiteral("/srv/new"));
     ModalCatcher catcher;
@@ -447,7 +449,17 @@ void tst_storeFaults::oddTargetsPreserved()
 
 // What other users and killed writers leave around a file: a write goes through, keeping what the
 // file carries, or fails with a reason naming the cause (a per-user target is written on its own).
-enum Around { ForeignReadLock, HeldLock, Attributes, OwnerOnly, Leftover, BindMount, ForeignHome, NoHome };
+enum Around {
+    ForeignReadLock,
+    HeldLock,
+    Attributes,
+    OwnerOnly,
+    Leftover,
+    BindMount,
+    ForeignHome,
+    NoHome,
+    SwappedDirectory
+};
 
 void tst_storeFaults::sharedFile_data()
 {
@@ -466,7 +478,11 @@ void tst_storeFaults::sharedFile_data()
     QTest::newRow("readable only by root") << int(OwnerOnly) << int(MachineEnv) << "";
     QTest::newRow("bind-mounted") << int(BindMount) << int(Profile) << "bind-mounted";
     QTest::newRow("another user's home") << int(ForeignHome) << int(BothEnv) << "owned by another user";
+    QTest::newRow("preferences in another user's directory")
+        << int(ForeignHome) << int(Settings) << "not permitted";
     QTest::newRow("HOME unset") << int(NoHome) << int(BothEnv) << "HOME is not set";
+    QTest::newRow("directory swapped for a link mid-write")
+        << int(SwappedDirectory) << int(SystemProfile) << "";
 }
 
 void tst_storeFaults::sharedFile()
@@ -500,8 +516,9 @@ void tst_storeFaults::sharedFile()
     QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
     if (around == ForeignReadLock)
         QVERIFY(hold(nobody + QStringList{directory}) && hold(nobody + QStringList{file}));
-    else if (around == HeldLock)
-        QVERIFY(hold({QStringLiteral("flock"), directory + "/." + QFileInfo(file).fileName() + ".lock"}));
+    else if (around == HeldLock || around == SwappedDirectory)
+        QVERIFY(hold({QStringLiteral("flock"), QStringLiteral("-o"),
+                      directory + "/." + QFileInfo(file).fileName() + ".lock"}));
     else if (around == Attributes)
         QVERIFY(run(QStringLiteral("sh"),
                     {QStringLiteral("-c"),
@@ -517,21 +534,45 @@ void tst_storeFaults::sharedFile()
     else if (around == ForeignHome)
         QVERIFY(QDir().mkpath(m_sandbox->root() + "/alice") &&
                 chown(QFile::encodeName(m_sandbox->root() + "/alice").constData(), 65534, 65534) == 0 &&
-                qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_sandbox->root() + "/alice/.config")));
+                qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_sandbox->root() + "/alice/.config")) &&
+                qputenv("XDG_CONFIG_DIRS", "/../alice/.config")); // below the machine prefix
     else if (around == NoHome)
         QVERIFY(qunsetenv("HOME"));
     const QByteArray before = attributes();
 
+    quint32 written = 0;
+    if (around == SwappedDirectory) {
+        // Its parent's owner swaps the directory for a link while the writer waits for the lock.
+        const QByteArray name = QFile::encodeName(directory), victim = name + "-victim";
+        const int watch = inotify_init1(IN_CLOEXEC);
+        QVERIFY(mkdir(victim, 0755) == 0 &&
+                inotify_add_watch(watch, name + "/.trox_system.ini.lock", IN_OPEN) >= 0);
+        std::thread writer([&] {
+            written = writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
+                                         QStringLiteral("9"), file);
+        });
+        pollfd opened{watch, POLLIN, 0};
+        const bool swapped =
+            poll(&opened, 1, 20000) == 1 && rename(name, name + ".old") == 0 && symlink(victim, name) == 0;
+        close(watch);
+        m_holders.back()->kill();
+        writer.join();
+        // Nothing written where the link led.
+        QVERIFY(swapped && unlink(name) == 0 && rename(name + ".old", name) == 0 && rmdir(victim) == 0);
+    }
     const quint32 error =
-        target == Profile ? writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
-                                               QStringLiteral("9"), QStringLiteral("xsv.ini"))
+        around == SwappedDirectory ? written
+        : target == Profile ? writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
+                                                 QStringLiteral("9"), QStringLiteral("xsv.ini"))
+        : target == Settings
+            ? quint32(!savePreferences([](QSettings &store) { store.setValue("a", "/new"); }))
         : target == BothEnv
             ? setRegistryValue(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey),
                                QStringLiteral("OV_ROOT"), QStringLiteral("/new"))
             : setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/new")).machineError;
     QVERIFY2(describeStoreError(error).contains(reason.isEmpty() ? QStringLiteral("no error") : reason),
              qPrintable(describeStoreError(error)));
-    QCOMPARE(Sandbox::readFile(file).contains(target == Profile ? "=9\n" : "/new"), reason.isEmpty());
+    QCOMPARE(Sandbox::readFile(file).contains(target >= Profile ? "=9\n" : "/new"), reason.isEmpty());
     QVERIFY(!QFile::exists(leftover) && !QFile::exists(m_sandbox->root() + "/alice/.config"));
     // A held lock is no reason to land per-user.
     QVERIFY(!QFile::exists(path(BothEnv, 1)) || target == BothEnv);

@@ -23,33 +23,20 @@ void tst_pathrules::normalise_data()
     QTest::addColumn<QString>("separators");
     QTest::addColumn<QString>("stripped");
     const int win = PathRules::Windows, posix = PathRules::Posix;
-    QTest::newRow("win forward slashes") << win << "D:/systems/"
-                                         << "D:\\systems\\"
-                                         << "D:\\systems";
-    QTest::newRow("win drive root") << win << "C:\\"
-                                    << "C:\\"
-                                    << "C:";
-    QTest::newRow("win lone separator") << win << "\\"
-                                        << "\\"
-                                        << "";
-    QTest::newRow("win several trailing") << win << "a\\\\/"
-                                          << "a\\\\\\"
-                                          << "a";
-    QTest::newRow("win empty") << win << ""
-                               << ""
-                               << "";
-    QTest::newRow("posix backslashes") << posix << "\\srv\\trox\\"
-                                       << "/srv/trox/"
-                                       << "/srv/trox";
-    QTest::newRow("posix root only") << posix << "/"
-                                     << "/"
-                                     << "";
-    QTest::newRow("posix several trailing") << posix << "/opt/trox//"
-                                            << "/opt/trox//"
-                                            << "/opt/trox";
-    QTest::newRow("posix untouched") << posix << "/opt/trox"
-                                     << "/opt/trox"
-                                     << "/opt/trox";
+    const auto row = [](const char *name, int convention, const char *input, const char *separators,
+                        const char *stripped) {
+        QTest::newRow(name) << convention << QString::fromUtf8(input) << QString::fromUtf8(separators)
+                            << QString::fromUtf8(stripped);
+    };
+    row("win forward slashes", win, "D:/systems/", "D:\\systems\\", "D:\\systems");
+    row("win drive root", win, "C:\\", "C:\\", "C:");
+    row("win lone separator", win, "\\", "\\", "");
+    row("win several trailing", win, "a\\\\/", "a\\\\\\", "a");
+    row("win empty", win, "", "", "");
+    row("posix backslashes", posix, "\\srv\\trox\\", "/srv/trox/", "/srv/trox");
+    row("posix root only", posix, "/", "/", "");
+    row("posix several trailing", posix, "/opt/trox//", "/opt/trox//", "/opt/trox");
+    row("posix untouched", posix, "/opt/trox", "/opt/trox", "/opt/trox");
 }
 
 void tst_pathrules::normalise()

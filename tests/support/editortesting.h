@@ -87,6 +87,17 @@ inline bool writeWorkstationList(const QString &system, const QByteArray &conten
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
+// Has the catcher hand every modal of type Editor to `act`; other modals get the default answer.
+template <typename Editor> void answer(ModalCatcher &catcher, const std::function<void(Editor *)> &act)
+{
+    catcher.setResponder([act](QWidget *modal) {
+        auto *editor = qobject_cast<Editor *>(modal);
+        if (editor)
+            act(editor);
+        return editor != nullptr;
+    });
+}
+
 // "title|text" of every message box the catcher has answered.
 inline QStringList messageBoxes(const ModalCatcher &catcher)
 {
