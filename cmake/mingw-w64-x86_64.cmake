@@ -8,6 +8,10 @@ set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+# A Qt built for MinGW (scripts/qt-mingw.sh) is a root of its own, as Qt's own toolchain file makes it.
+if(TROX_QT_MINGW_PREFIX)
+    list(PREPEND CMAKE_FIND_ROOT_PATH ${TROX_QT_MINGW_PREFIX})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -37,6 +37,17 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
+# Folders of DLLs the program loads (Qt, the MinGW runtime) as host paths separated by colons.
+if [ -n "${TROX_WINE_DLL_PATH:-}" ]; then
+    WINEPATH=""
+    old_ifs=$IFS
+    IFS=:
+    for dir in $TROX_WINE_DLL_PATH; do
+        WINEPATH="${WINEPATH:+$WINEPATH;}Z:$(printf '%s' "$dir" | tr / '\\')"
+    done
+    IFS=$old_ifs
+    export WINEPATH
+fi
 
 # The Wine server and its services inherit stdout and stderr; kept away from a pipe they cannot
 # hold a caller such as ctest waiting for its output to end.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds the tool, its tests and benchmarks into build/ (or $BUILD_DIR).
+# Configures and builds the tool and its tests into build/ (or $BUILD_DIR); further arguments go to
+# cmake (-DTROX_BUILD_BENCH=ON adds the benchmarks).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}

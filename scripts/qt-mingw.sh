@@ -44,11 +44,20 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")'
 key=$(printf '%s\n' "$version" "${options[*]}" "$toolchain_text" | sha256sum | cut -c1-12)
 prefix=$cache/$upstream-$key
 
-if [ -f "$prefix/.complete" ]; then
+cache_hit() {
+    [ -f "$prefix/.complete" ] || return 1
     log "cache hit: Qt $version for MinGW in $prefix"
     echo "$prefix"
-    exit 0
+}
+cache_hit && exit 0
+# One build at a time per cache: a second run waits for the first and then finds its result.
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+if ! flock -n 9; then
+    log "another run is building Qt for MinGW; waiting for it"
+    flock 9
 fi
+cache_hit && exit 0
 log "cache miss: building Qt $version for MinGW into $prefix"
 started=$(date +%s)
 
@@ -100,11 +109,18 @@ cd "$work/build"
     { tail -40 configure.log >&2; log "configure failed"; exit 1; }
 log "configured ($(($(date +%s) - started)) s)"
 
-# Ninja's own progress, thinned to one line a minute, so a long build shows it is alive.
+# Ninja's own progress, thinned to one line a minute, so a long build shows it is alive. Read line by
+# line in the shell: awk reads a pipe in blocks and would report minutes late.
+progress() {
+    local line last=-60
+    while IFS= read -r line; do
+        [[ $line == \[*/*\]* ]] && ((SECONDS - last >= 60)) || continue
+        last=$SECONDS
+        log "${line%%]*}] ($(($(date +%s) - started)) s)"
+    done
+}
 set +e
-nice -n 5 cmake --build . --parallel "$(nproc)" 2>&1 | tee build.log | awk -v t0="$started" '
-    /^\[[0-9]+\/[0-9]+\]/ { now = systime(); if (now - last >= 60) { last = now
-        printf "qt-mingw: %s (%d s)\n", $1, now - t0 > "/dev/stderr"; fflush("/dev/stderr") } }'
+nice -n 5 cmake --build . --parallel "$(nproc)" 2>&1 | tee build.log | progress
 status=${PIPESTATUS[0]}
 set -e
 [ "$status" -eq 0 ] || { grep -m5 -B2 -A10 'error' build.log >&2 || true; log "build failed"; exit 1; }

@@ -11,10 +11,11 @@
 // One source per platform implements these; nothing outside store/ knows which.
 
 namespace Registry {
-// Roots and types as the Windows interface numbers them. The Linux backend maps the two roots and
-// their environment keys onto environment.d files; any other key does not exist there.
-inline constexpr quint32 HKEY_LOCAL_MACHINE = 0x80000002u;
-inline constexpr quint32 HKEY_CURRENT_USER = 0x80000001u;
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER as the Windows interface numbers them, under names that
+// <windows.h> does not turn into macros. The Linux backend maps the two roots and their environment
+// keys onto environment.d files; any other key does not exist there.
+inline constexpr quint32 machineRoot = 0x80000002u;
+inline constexpr quint32 userRoot = 0x80000001u;
 inline constexpr char machineEnvironmentKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 inline constexpr char userEnvironmentKey[] = "Environment";

@@ -52,10 +52,10 @@ void logRefused(const char *what, const QString &name, const QString &reason)
 // The environment.d file standing for a registry key; empty for a key that does not exist here.
 QString environmentFile(quint32 root, const QString &subKey)
 {
-    if (root == Registry::HKEY_LOCAL_MACHINE &&
+    if (root == Registry::machineRoot &&
         subKey.compare(QLatin1String(Registry::machineEnvironmentKey), Qt::CaseInsensitive) == 0)
         return MachinePaths::machinePath(QLatin1String(MachinePaths::machineEnvironmentFile));
-    if (root == Registry::HKEY_CURRENT_USER &&
+    if (root == Registry::userRoot &&
         subKey.compare(QLatin1String(Registry::userEnvironmentKey), Qt::CaseInsensitive) == 0)
         return MachinePaths::userConfigHome() + QLatin1Char('/') +
                QLatin1String(MachinePaths::userEnvironmentFile);
@@ -95,8 +95,8 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
     // No login reads a machine file only its owner can read. A per-user file goes only into a home
     // of the user the tool runs as: root with another user's HOME would hand that user a file of
     // root's, and without HOME it would land in the root directory.
-    options.readableByAll = root == Registry::HKEY_LOCAL_MACHINE;
-    options.ownDirectories = root == Registry::HKEY_CURRENT_USER;
+    options.readableByAll = root == Registry::machineRoot;
+    options.ownDirectories = root == Registry::userRoot;
     const QString home = qEnvironmentVariable("HOME");
     if (!error && options.ownDirectories &&
         (!QDir::isAbsolutePath(home) || QDir::cleanPath(home) == QLatin1String("/")))
@@ -161,13 +161,13 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
     if (valid.isEmpty())
         return writes;
 
-    const quint32 machineError = setRegistryValues(Registry::HKEY_LOCAL_MACHINE,
-                                                   QLatin1String(Registry::machineEnvironmentKey), valid);
+    const quint32 machineError =
+        setRegistryValues(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid);
     // A lock held past the wait is another writer at work, not a reason to land elsewhere.
-    const quint32 userError = machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
-                                  ? 0
-                                  : setRegistryValues(Registry::HKEY_CURRENT_USER,
-                                                      QLatin1String(Registry::userEnvironmentKey), valid);
+    const quint32 userError =
+        machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
+            ? 0
+            : setRegistryValues(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey), valid);
     for (const qsizetype i : std::as_const(validIndex)) {
         writes[i].machineError = machineError;
         writes[i].userError = userError;

@@ -11,8 +11,7 @@
 
 static_assert(ERROR_REFUSED_INPUT == Win32Store::refusedInput,
               "one number for refused input on every platform");
-static_assert(Registry::HKEY_LOCAL_MACHINE == Win32Store::machineRoot &&
-                  Registry::HKEY_CURRENT_USER == Win32Store::userRoot,
+static_assert(Registry::machineRoot == Win32Store::machineRoot && Registry::userRoot == Win32Store::userRoot,
               "the roots are the Windows numbers");
 
 namespace {

@@ -581,7 +581,7 @@ void tst_storeFaults::sharedFile()
         : target == Settings
             ? quint32(!savePreferences([](QSettings &store) { store.setValue("a", "/new"); }))
         : target == BothEnv
-            ? setRegistryValue(Registry::HKEY_CURRENT_USER, QLatin1String(Registry::userEnvironmentKey),
+            ? setRegistryValue(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey),
                                QStringLiteral("OV_ROOT"), QStringLiteral("/new"))
             : setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/new")).machineError;
     QVERIFY2(describeStoreError(error).contains(reason.isEmpty() ? QStringLiteral("no error") : reason),

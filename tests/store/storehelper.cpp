@@ -108,7 +108,7 @@ int main(int argc, char **argv)
         std::fflush(stdout);
         for (unsigned i = 1;; ++i) {
             const QString value = QLatin1String(i % 2 ? "B" : "A");
-            setRegistryValue(Registry::HKEY_LOCAL_MACHINE, QLatin1String(Registry::machineEnvironmentKey),
+            setRegistryValue(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey),
                              QStringLiteral("OV_ROOT"), value);
             writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"), value,
                                QStringLiteral("xsv.ini"));

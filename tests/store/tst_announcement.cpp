@@ -45,8 +45,7 @@ void writeVariables()
     setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/srv/trox"));
     setEnvironmentVariable(QStringLiteral("OV_SERVER_ROOT"), QStringLiteral("%OV_ROOT%"));
     setEnvironmentVariable(QStringLiteral("OV_SYSTEM"), QStringLiteral("plant"));
-    setRegistryValue(Registry::HKEY_CURRENT_USER, userKey, QStringLiteral("OV_SYSTEM"),
-                     QStringLiteral("mine $1"));
+    setRegistryValue(Registry::userRoot, userKey, QStringLiteral("OV_SYSTEM"), QStringLiteral("mine $1"));
 }
 
 } // namespace

@@ -95,7 +95,7 @@ void tst_machinestore::editsInPlaceKeepingModeAndLink()
     QVERIFY(QDir().mkpath(QFileInfo(machineFile(sandbox)).absolutePath()));
     QVERIFY(QFile::link(real, machineFile(sandbox)));
 
-    QCOMPARE(setRegistryValue(Registry::HKEY_LOCAL_MACHINE, machineKey, QStringLiteral("OV_ROOT"),
+    QCOMPARE(setRegistryValue(Registry::machineRoot, machineKey, QStringLiteral("OV_ROOT"),
                               QStringLiteral("/new")),
              0u);
     QVERIFY(QFileInfo(machineFile(sandbox)).isSymLink());
@@ -109,7 +109,7 @@ void tst_machinestore::keys_data()
     QTest::addColumn<quint32>("root");
     QTest::addColumn<QString>("subKey");
     QTest::addColumn<int>("writes"); // 0 nothing, 1 machine file, 2 per-user file
-    const quint32 machine = Registry::HKEY_LOCAL_MACHINE, user = Registry::HKEY_CURRENT_USER;
+    const quint32 machine = Registry::machineRoot, user = Registry::userRoot;
     QTest::newRow("machine") << machine << machineKey << 1;
     QTest::newRow("machine, other case") << machine << machineKey.toLower() << 1;
     QTest::newRow("user") << user << userKey << 2;
@@ -184,7 +184,7 @@ void tst_machinestore::refusedInput()
     QVERIFY(!QFile::exists(userFile(sandbox.userConfig())));
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write variable ")));
-    QCOMPARE(setRegistryValue(Registry::HKEY_CURRENT_USER, userKey, name, value), ERROR_REFUSED_INPUT);
+    QCOMPARE(setRegistryValue(Registry::userRoot, userKey, name, value), ERROR_REFUSED_INPUT);
     QVERIFY(!QFile::exists(userFile(sandbox.userConfig())));
 }
 
@@ -237,13 +237,13 @@ void tst_machinestore::generatorReadsWhatWasWritten()
 
     // The generator reads /etc/environment.d itself, never the prefix: the machine file is shown to
     // it as a per-user file of another configuration directory.
-    QCOMPARE(setRegistryValue(Registry::HKEY_LOCAL_MACHINE, machineKey, name, value), 0u);
+    QCOMPARE(setRegistryValue(Registry::machineRoot, machineKey, name, value), 0u);
     const QString shown = sandbox.root() + QLatin1String("/shown");
     QVERIFY(Sandbox::writeFile(shown + QLatin1String("/environment.d/60-trox_inst_env.conf"),
                                Sandbox::readFile(machineFile(sandbox))));
     QCOMPARE(QString::fromUtf8(runGenerator(shown, login).value(name.toLatin1(), "<unset>")), expected);
 
-    QCOMPARE(setRegistryValue(Registry::HKEY_CURRENT_USER, userKey, name, value), 0u);
+    QCOMPARE(setRegistryValue(Registry::userRoot, userKey, name, value), 0u);
     QCOMPARE(QString::fromUtf8(runGenerator(sandbox.userConfig(), login).value(name.toLatin1(), "<unset>")),
              expected);
 }

@@ -128,8 +128,9 @@ int main()
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         std::printf("    announcing with a hung window took %lld ms\n",
                     static_cast<long long>(elapsed.count()));
-        // Each of the six may wait its full time for the hung window; a hung one is skipped at once.
-        CHECK(elapsed.count() < 6 * Win32Store::broadcastTimeoutMs + 2000);
+        // The first announcement waits its full time for the hung window; the other five skip it.
+        const int hungWindows = 1;
+        CHECK(elapsed.count() < hungWindows * Win32Store::broadcastTimeoutMs * 11 / 10);
         checkSixAnnouncements(takeReceived());
     });
 

@@ -1,5 +1,6 @@
 // Linked with the tool's own resource script: reads back what Windows will show of the executable
-// and what it will take from its manifest.
+// and what it will take from its manifest. Given a path, reads the same from that executable
+// instead (the real trox_inst_env.exe).
 
 #include "check.h"
 
@@ -7,16 +8,13 @@
 
 namespace {
 
-std::wstring ownPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
+// The executable read, and its resources; nullptr for this program itself.
+std::wstring imagePath;
+HMODULE image = nullptr;
 
 std::vector<BYTE> versionBlock()
 {
-    const std::wstring path = ownPath();
+    const std::wstring &path = imagePath;
     DWORD ignored = 0;
     std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
     if (block.empty() ||
@@ -43,8 +41,23 @@ BOOL CALLBACK countName(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count)
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (argc > 1) {
+        const std::string path = argv[1];
+        imagePath.assign(path.begin(), path.end());
+        image = LoadLibraryExW(imagePath.c_str(), nullptr,
+                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        if (!image) {
+            std::printf("cannot read %s\n", argv[1]);
+            return 1;
+        }
+    } else {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        imagePath = path;
+    }
+
     Check::run("file and product version are 4.5.0.4", [] {
         std::vector<BYTE> block = versionBlock();
         CHECK(!block.empty());
@@ -77,21 +90,21 @@ int main()
         CHECK_EQ(versionString(block, L"FileVersion"), std::wstring(L"4.5.0.4"));
         CHECK_EQ(versionString(block, L"ProductVersion"), std::wstring(L"4.5.0.4"));
         CHECK_EQ(versionString(block, L"OriginalFilename"), std::wstring(L"trox_inst_env.exe"));
-        CHECK(FindResourceExW(nullptr, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
+        CHECK(FindResourceExW(image, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
                               MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK)) != nullptr);
     });
 
     Check::run("one manifest, id 1, asking for the invoker's rights without UI access", [] {
         int manifests = 0;
-        EnumResourceNamesW(nullptr, RT_MANIFEST, countName, reinterpret_cast<LONG_PTR>(&manifests));
+        EnumResourceNamesW(image, RT_MANIFEST, countName, reinterpret_cast<LONG_PTR>(&manifests));
         CHECK_EQ(manifests, 1);
-        const HRSRC found = FindResourceExW(nullptr, RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID,
+        const HRSRC found = FindResourceExW(image, RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID,
                                             MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK));
         CHECK(found != nullptr);
         if (!found)
             return;
-        const auto *bytes = static_cast<const char *>(LockResource(LoadResource(nullptr, found)));
-        const std::string manifest(bytes, SizeofResource(nullptr, found));
+        const auto *bytes = static_cast<const char *>(LockResource(LoadResource(image, found)));
+        const std::string manifest(bytes, SizeofResource(image, found));
         CHECK(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>") !=
               std::string::npos);
         CHECK(manifest.find("requireAdministrator") == std::string::npos);
