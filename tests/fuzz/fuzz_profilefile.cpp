@@ -1,6 +1,7 @@
 #include "profilefile.h"
 
 #include <QList>
+#include <QString>
 
 #include <cstdlib>
 
@@ -44,8 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const char *data, size_t size)
     QByteArray contents = parts.at(3);
     for (qsizetype i = 4; i < parts.size(); ++i)
         contents += '\0' + parts.at(i);
+    // The store hands over text it holds as QString: valid UTF-8, never a line break.
     for (const QByteArray &text : {section, key, value}) {
-        if (text.contains('\r') || text.contains('\n'))
+        if (text.contains('\r') || text.contains('\n') || QString::fromUtf8(text).toUtf8() != text)
             return 0;
     }
     if (section.trimmed().isEmpty() || section.contains(']') || key.trimmed().isEmpty() ||
@@ -53,6 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const char *data, size_t size)
         return 0;
 
     const QByteArray after = ProfileFile::setKey(contents, section, key, value);
+    // Text the file's encoding cannot hold is refused and the file left as it is.
+    if (after.isNull())
+        return 0;
+    if (contents.startsWith("\xFF\xFE") || contents.startsWith("\xFE\xFF")) {
+        if (ProfileFile::value(after, section, key) != value.trimmed())
+            std::abort();
+        return 0;
+    }
     if (lookUp(after, section.trimmed(), key.trimmed()) != value)
         std::abort();
     const qsizetype added = after.count('\n') - contents.count('\n');
