@@ -5,7 +5,6 @@
 #include "machinepaths.h"
 #include "safeopen.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -38,20 +37,11 @@ QString preferenceFile()
 // for a FIFO afterwards). QSettings would follow any link and block on a FIFO.
 bool safeToOpen(const QString &path)
 {
-    QByteArray resolved;
-    if (SafeOpen::resolve(QFile::encodeName(path), resolved) != 0)
-        return false;
-    quint32 error = 0;
-    const qsizetype slash = resolved.lastIndexOf('/');
-    const int directory =
-        SafeOpen::openDirectory(resolved.left(qMax(slash, qsizetype(1))), false, true, error);
-    if (directory < 0)
-        return error == ENOENT;
     struct stat info;
-    const int fd = SafeOpen::openRegular(resolved.mid(slash + 1), info, error, directory);
+    quint32 error = 0;
+    const int fd = SafeOpen::openFile(path, true, info, error);
     if (fd >= 0)
         close(fd);
-    close(directory);
     return fd >= 0 || error == ENOENT;
 }
 
@@ -80,19 +70,6 @@ QMap<QString, QVariant> contentsOf(QSettings &settings)
     for (const QString &key : keys)
         contents.insert(key, settings.value(key));
     return contents;
-}
-
-// A QSettings that wrote the file before, here or in another process, reads it again only when
-// its size or its time of change in milliseconds differs. File times follow a clock that ticks
-// more coarsely than that, so a change of the same size could pass for none and be written over.
-void markChanged(const QString &path, qint64 sizeBefore, const QDateTime &changedBefore)
-{
-    const QFileInfo after(path);
-    if (!changedBefore.isValid() || after.size() != sizeBefore || after.lastModified() != changedBefore)
-        return;
-    const qint64 ms = changedBefore.toMSecsSinceEpoch() + 1;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(ms / 1000), long(ms % 1000) * 1000000}};
-    utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 } // namespace
@@ -126,9 +103,6 @@ bool savePreferences(const std::function<void(QSettings &)> &edit)
         return false;
     if (!settingsLock.tryLock(5000))
         return false;
-    const QFileInfo before(path);
-    const qint64 sizeBefore = before.size();
-    const QDateTime changedBefore = before.exists() ? before.lastModified() : QDateTime();
     const AtomicFile::Result result =
         AtomicFile::edit(path, options, [&](const QByteArray &current) -> QByteArray {
             QFile file(copy);
@@ -154,8 +128,5 @@ bool savePreferences(const std::function<void(QSettings &)> &edit)
             const QByteArray bytes = file.readAll();
             return bytes.isNull() ? QByteArray("", 0) : bytes;
         });
-    if (result.error)
-        return false;
-    markChanged(path, sizeBefore, changedBefore);
-    return true;
+    return result.error == 0;
 }

@@ -1,5 +1,6 @@
 #include "safeopen.h"
 
+#include <QFile>
 #include <QList>
 
 #include <algorithm>
@@ -153,6 +154,20 @@ int openRegular(const QByteArray &path, struct stat &info, quint32 &error, int d
             return -1;
         }
     }
+}
+
+int openFile(const QString &path, bool ownOnly, struct stat &info, quint32 &error)
+{
+    QByteArray resolved;
+    if ((error = resolve(QFile::encodeName(path), resolved)) != 0)
+        return -1;
+    const qsizetype slash = resolved.lastIndexOf('/');
+    const int directory = openDirectory(resolved.left(qMax(slash, qsizetype(1))), false, ownOnly, error);
+    if (directory < 0)
+        return -1;
+    const int fd = openRegular(resolved.mid(slash + 1), info, error, directory);
+    close(directory);
+    return fd;
 }
 
 quint32 readAll(int fd, QByteArray &contents, qint64 limit)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <fcntl.h>
@@ -36,6 +37,10 @@ int openDirectory(const QByteArray &directory, bool create, bool ownOnly, quint3
 // A read-only descriptor of the regular file `path` (resolved, or a name in `directory`) with its
 // status in `info`, or -1 with `error` set (ENOENT when nothing is there).
 int openRegular(const QByteArray &path, struct stat &info, quint32 &error, int directory = AT_FDCWD);
+
+// openRegular() of any path, reached through openDirectory() of its resolved directory (with
+// `ownOnly` as there), so that a directory swapped for a link meanwhile is refused, not followed.
+int openFile(const QString &path, bool ownOnly, struct stat &info, quint32 &error);
 
 // The rest of the file; EFBIG once it holds more than `limit` bytes.
 quint32 readAll(int fd, QByteArray &contents, qint64 limit);
