@@ -18,12 +18,6 @@
 
 namespace {
 
-QString lastKnownServerKey()
-{
-    return QLatin1String(Preferences::lastKnownServerGroup) + QLatin1Char('/') +
-           QLatin1String(Preferences::lastKnownServerKey);
-}
-
 QString errorCaption()
 {
     return QStringLiteral("TROX - Error");
@@ -84,7 +78,7 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
     // Ticking the box disables the server widgets through its toggled signal.
     const bool standAlone = loadedRoot == loadedServerRoot;
     if (standAlone)
-        server->setText(openPreferences()->value(lastKnownServerKey()).toString());
+        server->setText(lastKnownServer());
     standalone->setChecked(standAlone);
 }
 

@@ -17,12 +17,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("SettingsApplier", text);
 }
 
-QString lastKnownServerKey()
-{
-    return QLatin1String(Preferences::lastKnownServerGroup) + QLatin1Char('/') +
-           QLatin1String(Preferences::lastKnownServerKey);
-}
-
 void addVariable(QList<SettingsApplier::Step> &steps, const char *name, const QString &value,
                  const QString &baseline)
 {
@@ -108,7 +102,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
         case Step::LastKnownServer: {
             const QString &server = step.value;
             const bool saved = savePreferences(
-                [&server](QSettings &store) { store.setValue(lastKnownServerKey(), server); });
+                [&server](QSettings &store) { store.setValue(Preferences::lastKnownServerPath(), server); });
             outcome.step.target = openPreferences()->fileName();
             outcome.landing = saved ? Outcome::InFile : Outcome::Failed;
             break;

@@ -26,14 +26,6 @@ QStringList allVariables()
     return names;
 }
 
-QString lastKnownServer()
-{
-    const QVariant value =
-        openPreferences()->value(QLatin1String(Preferences::lastKnownServerGroup) + QLatin1Char('/') +
-                                 QLatin1String(Preferences::lastKnownServerKey));
-    return value.isValid() ? value.toString() : QString();
-}
-
 QString sourceName(StoredVariable::Source source)
 {
     switch (source) {

@@ -9,3 +9,8 @@ std::unique_ptr<QSettings> openPreferences()
                                        QString::fromLatin1(Preferences::organization),
                                        QString::fromLatin1(Preferences::application));
 }
+
+QString lastKnownServer()
+{
+    return openPreferences()->value(Preferences::lastKnownServerPath()).toString();
+}

@@ -16,11 +16,19 @@ std::unique_ptr<QSettings> openPreferences();
 // QSettings that meets a full disk can replace the file with a truncated one and report no error.
 bool savePreferences(const std::function<void(QSettings &)> &edit);
 
+// The last known server as stored, or a null string when none is.
+QString lastKnownServer();
+
 namespace Preferences {
 inline constexpr char organization[] = "Quarnby Technology";
 inline constexpr char application[] = "trox_inst_env";
 inline constexpr char lastKnownServerGroup[] = "lastKnownServer";
 inline constexpr char lastKnownServerKey[] = "server";
+// The entry's path as QSettings names it.
+inline QString lastKnownServerPath()
+{
+    return QLatin1String(lastKnownServerGroup) + QLatin1Char('/') + QLatin1String(lastKnownServerKey);
+}
 inline constexpr char recentRootGroup[] = "recentRoot";
 inline constexpr char recentServerGroup[] = "recentServer";
 } // namespace Preferences
