@@ -20,67 +20,22 @@ namespace {
 
 QList<QByteArray> hostileValues()
 {
-    QList<QByteArray> values{"a\nOV_INJECTED=1",
-                             "a\rOV_INJECTED=1",
-                             "a\r\n[Evil]\r\nKey=1",
-                             "\n",
-                             "trailing\n",
-                             "tab\there",
-                             "\x01\x02\x1b[31mred",
-                             "del\x7f",
-                             "\"",
-                             "'",
-                             "\"quoted\"",
-                             "'single'",
-                             "\"unclosed",
-                             "$",
-                             "$$",
-                             "$HOME",
-                             "${HOME}",
-                             "${OV_ROOT:-x}",
-                             "${OV_X:+y}",
-                             "`id`",
-                             "$(id)",
-                             "%OV_ROOT%",
-                             "%OV_NOT_SET%\\bin",
-                             "%%",
-                             "%OV_ROOT",
-                             "a=b",
-                             "=",
-                             "OV_INJECTED=1",
-                             "#comment",
-                             ";comment",
-                             "[Network]",
-                             "Workstation=9",
-                             "\\",
-                             "a\\",
-                             "\\\\server\\share\\",
-                             "x\\\\\\\"",
-                             "\xff\xfe",
-                             "\xc3\x28 bad",
-                             "Gr\xc3\xb6\xc3\x9f"
-                             "e",
-                             "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",
-                             "\xf0\x9f\x98\x80",
-                             "zero\xe2\x80\x8bwidth",
-                             "line\xe2\x80\xa8sep",
-                             "nel\xc2\x85",
-                             "non\xef\xb7\x90"
-                             "character",
-                             "\xef\xbf\xbf",
-                             "\xf4\x8f\xbf\xbe",
-                             "  leading",
-                             "trailing  ",
-                             " ",
-                             "<b>bold</b>",
-                             "7",
-                             " 7 ",
-                             "007",
-                             "9999",
-                             "-1"};
-    values.append(QByteArray(32767, 'x'));
-    values.append(QByteArray(32 * 1024, 'x'));
-    values.append(QByteArray("\"$`\\%").repeated(32 * 1024 / 5));
+    // Line breaks and control characters, quotes, expansions of shells, systemd and Windows, INI and
+    // environment-file syntax, backslashes, broken and unusual UTF-8, blanks, workstation numbers, lengths.
+    QList<QByteArray> values{"a\nOV_INJECTED=1", "a\rOV_INJECTED=1", "a\r\n[Evil]\r\nKey=1", "\n",
+                             "trailing\n",       "tab\there",        "\x01\x02\x1b[31mred",  "del\x7f"};
+    values += {"\"",    "'",       "\"quoted\"",    "'single'",   "\"unclosed", "$",    "$$",
+               "$HOME", "${HOME}", "${OV_ROOT:-x}", "${OV_X:+y}", "`id`",       "$(id)"};
+    values += {"%OV_ROOT%",     "%OV_NOT_SET%\\bin", "%%",       "%OV_ROOT",  "a=b",          "=",
+               "OV_INJECTED=1", "#comment",          ";comment", "[Network]", "Workstation=9"};
+    values += {"\\", "a\\", "\\\\server\\share\\", "x\\\\\\\""};
+    values += {"\xff\xfe", "\xc3\x28 bad", "Gr\303\266\303\237e", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",
+               "\xf0\x9f\x98\x80"};
+    values += {"zero\xe2\x80\x8bwidth", "line\xe2\x80\xa8sep", "nel\xc2\x85", "non\357\267\220character"};
+    values += {"\xef\xbf\xbf", "\xf4\x8f\xbf\xbe", "  leading", "trailing  ", " ", "<b>bold</b>"};
+    values += {"7", " 7 ", "007", "9999", "-1"};
+    values +=
+        {QByteArray(32767, 'x'), QByteArray(32 * 1024, 'x'), QByteArray("\"$`\\%").repeated(32 * 1024 / 5)};
     return values;
 }
 
@@ -224,8 +179,7 @@ void tst_hostileInputs::pressOkAndCheck(bool standalone)
     QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
     const QString warning = catcher.seen.size() == 2 ? catcher.seen.first().text : QString();
 
-    const QMap<QByteArray, QByteArray> written = generatorReading(
-        m_sandbox->root(), Sandbox::readFile(m_sandbox->machine("/etc/environment.d/60-trox_inst_env.conf")));
+    const auto written = generatorReading(m_sandbox->root(), Sandbox::readFile(machineEnvFile(*m_sandbox)));
     for (auto it = written.cbegin(); it != written.cend(); ++it)
         QVERIFY2(shown.contains(QString::fromLatin1(it.key())), it.key().constData());
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {

@@ -1,3 +1,4 @@
+#include "../store/storetesting.h"
 #include "loadwatcher.h"
 #include "machinestore.h"
 #include "modalcatcher.h"
@@ -11,8 +12,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
@@ -37,17 +36,13 @@ const char *const faultReasons[] = {
     "", "", "", "unfinished", "link owned by another user", "FIFO, device", "FIFO, device"};
 const char *const targetNames[] = {"machine environment", "both environments", "xsv.ini", "trox_system.ini",
                                    "preferences"};
-
-bool run(const QString &program, const QStringList &arguments, QByteArray *errors = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit &&
-                    process.exitCode() == 0;
-    if (errors)
-        *errors = process.readAllStandardError();
-    return ok;
-}
+// What the warning names; the machine file's designed fallback, for root, reaches no other user.
+const char *const targetWarnings[][2] = {
+    {"OV_SERVER_ROOT, OV_WORKSTATION only for the account", "reaches no other user"},
+    {"OV_WORKSTATION", "OV_SERVER_ROOT"},
+    {"xsv.ini", ""},
+    {"trox_system.ini", ""},
+    {"last known server", ""}};
 
 // 64 KiB of lines no write may touch, so that a full tmpfs cannot take a second copy.
 QByteArray padding(const char *comment)
@@ -101,16 +96,16 @@ private:
 void tst_storeFaults::init()
 {
     m_sandbox = std::make_unique<Sandbox>();
-    m_root = m_sandbox->root() + QLatin1String("/systems");
-    QVERIFY(QDir().mkpath(m_root + QLatin1String("/alpha/config/system")));
+    m_root = m_sandbox->root() + "/systems";
+    QVERIFY(QDir().mkpath(m_root + "/alpha/config/system"));
 }
 
 void tst_storeFaults::cleanup()
 {
     for (const QString &file : std::as_const(m_immutable))
-        run(QStringLiteral("chattr"), {QStringLiteral("-i"), file});
+        shell("chattr -i \"$0\"", {file});
     for (auto it = m_mounts.crbegin(); it != m_mounts.crend(); ++it)
-        run(QStringLiteral("umount"), {QStringLiteral("-l"), *it});
+        shell("umount -l \"$0\"", {*it});
     m_holders.clear(); // kills the lock holders
     m_immutable.clear();
     m_mounts.clear();
@@ -123,14 +118,13 @@ QString tst_storeFaults::path(Target target, int which) const
     switch (target) {
     case MachineEnv:
     case BothEnv:
-        return which == 0 ? m_sandbox->machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf"))
-                          : m_sandbox->userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf");
+        return which == 0 ? machineEnvFile(*m_sandbox) : userEnvFile(m_sandbox->userConfig());
     case Profile:
-        return m_sandbox->machine(QStringLiteral("/etc/trox/xsv.ini"));
+        return m_sandbox->machine("/etc/trox/xsv.ini");
     case SystemProfile:
-        return m_root + QLatin1String("/alpha/config/system/trox_system.ini");
+        return m_root + "/alpha/config/system/trox_system.ini";
     case Settings:
-        return m_sandbox->machine(QStringLiteral("/etc/xdg/Quarnby Technology/trox_inst_env.conf"));
+        return m_sandbox->machine("/etc/xdg/Quarnby Technology/trox_inst_env.conf");
     }
     return QString();
 }
@@ -156,8 +150,8 @@ void tst_storeFaults::writeOldFiles()
     put(path(SystemProfile), "[Network]\nWorkstation=4\n" + padding(";"));
     if (!QFile::exists(path(Settings))) {
         auto settings = openPreferences();
-        settings->setValue(QStringLiteral("lastKnownServer/server"), QStringLiteral("/srv/main"));
-        settings->setValue(QStringLiteral("pad/lines"), QString::fromLatin1(padding("x")));
+        settings->setValue("lastKnownServer/server", "/srv/main");
+        settings->setValue("pad/lines", QString::fromLatin1(padding("x")));
     }
     m_old.insert(path(Settings), Sandbox::readFile(path(Settings)));
 }
@@ -165,71 +159,50 @@ void tst_storeFaults::writeOldFiles()
 bool tst_storeFaults::inject(Fault fault, const QStringList &directories, QString *skip)
 {
     QByteArray errors;
+    const auto cannot = [&](const QString &why) {
+        *skip = why + QString::fromLocal8Bit(errors);
+        return false;
+    };
     for (const QString &directory : directories) {
         QDir().mkpath(directory);
-        if (fault == Enospc) {
-            if (!run(QStringLiteral("mount"),
-                     {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                      QStringLiteral("size=96k"), QStringLiteral("tmpfs"), directory},
-                     &errors)) {
-                *skip = QStringLiteral("cannot mount a tmpfs here: ") + QString::fromLocal8Bit(errors);
-                return false;
-            }
+        if (fault == Enospc && !shell("mount -t tmpfs -o size=96k tmpfs \"$0\"", {directory}, &errors))
+            return cannot("cannot mount a tmpfs here: ");
+        if (fault == Enospc)
             m_mounts.append(directory);
-        }
     }
     writeOldFiles();
     for (const QString &directory : directories) {
         if (fault == Erofs) {
-            const bool bound =
-                run(QStringLiteral("mount"), {QStringLiteral("--bind"), directory, directory}, &errors);
-            if (bound)
-                m_mounts.append(directory);
-            if (!bound ||
-                !run(QStringLiteral("mount"),
-                     {QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), directory}, &errors)) {
-                *skip = QStringLiteral("cannot mount read-only here: ") + QString::fromLocal8Bit(errors);
-                return false;
-            }
-        } else if (fault == Eperm) {
-            const QStringList files =
-                QDir(directory).entryList({QStringLiteral("*.ini"), QStringLiteral("*.conf")});
-            for (const QString &file : files) {
-                if (!run(QStringLiteral("chattr"),
-                         {QStringLiteral("+i"), directory + QLatin1Char('/') + file}, &errors)) {
-                    *skip = QStringLiteral("no immutable files on this file system: ") +
-                            QString::fromLocal8Bit(errors);
-                    return false;
-                }
-                m_immutable.append(directory + QLatin1Char('/') + file);
-            }
-        } else if (fault >= ForeignLink) {
-            QDir().mkpath(m_sandbox->root() + QLatin1String("/real"));
-            for (auto it = m_old.begin(); it != m_old.end(); ++it) {
-                if (QFileInfo(it.key()).absolutePath() != directory)
-                    continue;
-                const QByteArray name = QFile::encodeName(it.key());
-                const QString real =
-                    m_sandbox->root() + QLatin1String("/real/") + QFileInfo(it.key()).fileName();
+            if (!shell("mount --bind \"$0\" \"$0\"", {directory}, &errors))
+                return cannot("cannot mount read-only here: ");
+            m_mounts.append(directory);
+            if (!shell("mount -o remount,bind,ro \"$0\"", {directory}, &errors))
+                return cannot("cannot mount read-only here: ");
+        }
+        for (auto it = m_old.begin(); it != m_old.end(); ++it) {
+            if (QFileInfo(it.key()).absolutePath() != directory)
+                continue;
+            const QByteArray name = QFile::encodeName(it.key());
+            const QString real = m_sandbox->root() + "/real/" + QFileInfo(it.key()).fileName();
+            if (fault == Eperm) {
+                m_immutable.append(it.key());
+                if (!shell("chattr +i \"$0\"", {it.key()}, &errors))
+                    return cannot("no immutable files on this file system: ");
+            } else if (fault == UnfinishedValue) {
+                it.value() = padding("#") + "BROKEN=\"never closed\n";
+                Sandbox::writeFile(it.key(), it.value());
+            } else if (fault >= ForeignLink) {
                 const bool planted =
-                    fault == ForeignLink ? QFile::rename(it.key(), real) && QFile::link(real, it.key()) &&
-                                               lchown(name.constData(), 65534, 65534) == 0
+                    fault == ForeignLink
+                        ? QDir().mkpath(m_sandbox->root() + "/real") && QFile::rename(it.key(), real) &&
+                              QFile::link(real, it.key()) && lchown(name.constData(), 65534, 65534) == 0
                     : fault == Fifo ? unlink(name.constData()) == 0 && mkfifo(name.constData(), 0644) == 0
                                     : unlink(name.constData()) == 0 &&
                                           mknod(name.constData(), S_IFCHR | 0644, makedev(1, 3)) == 0;
-                if (!planted) {
-                    *skip = QStringLiteral("cannot plant a ") + QLatin1String(faultNames[fault]);
-                    return false;
-                }
+                if (!planted)
+                    return cannot(QLatin1String("cannot plant a ") + QLatin1String(faultNames[fault]));
                 if (fault != ForeignLink)
                     it.value() = QByteArray(faultNames[fault]);
-            }
-        } else if (fault == UnfinishedValue) {
-            for (const QString &file : m_old.keys()) {
-                if (QFileInfo(file).absolutePath() == directory) {
-                    m_old[file] = padding("#") + "BROKEN=\"never closed\n";
-                    Sandbox::writeFile(file, m_old[file]);
-                }
             }
         }
     }
@@ -238,13 +211,13 @@ bool tst_storeFaults::inject(Fault fault, const QStringList &directories, QStrin
 
 QVector<ModalCatcher::Seen> tst_storeFaults::pressOk()
 {
-    Sandbox::setVariables({QStringLiteral("OV_ROOT=") + m_root, QStringLiteral("OV_SYSTEM=alpha"),
-                           QStringLiteral("OV_SERVER_ROOT=/srv/main"), QStringLiteral("OV_WORKSTATION=4")});
+    Sandbox::setVariables(
+        {"OV_ROOT=" + m_root, "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main", "OV_WORKSTATION=4"});
     trox_inst_envDialog dialog;
     if (!LoadWatcher::showLoaded(dialog))
         qWarning("the dialog never loaded");
-    dialog.workstation->setText(QStringLiteral("9"));
-    dialog.server->setText(QStringLiteral("/srv/new"));
+    dialog.workstation->setText("9");
+    dialog.server->setText("/srv/new");
     ModalCatcher catcher;
     catcher.ignore(&dialog);
     QTest::mouseClick(dialog.ok, Qt::LeftButton);
@@ -278,11 +251,6 @@ void tst_storeFaults::unwritableFile()
 
     const auto seen = pressOk();
     const QString warning = seen.size() == 2 ? seen.first().text : QString();
-    const QString reason = fault >= UnfinishedValue
-                               ? QLatin1String(faultReasons[fault])
-                               : QString::fromLocal8Bit(std::strerror(fault == Eperm   ? EPERM
-                                                                      : fault == Erofs ? EROFS
-                                                                                       : ENOSPC));
     // Each faulted file unchanged, every other file written.
     for (auto it = m_old.cbegin(); it != m_old.cend(); ++it) {
         const bool faulted =
@@ -295,57 +263,38 @@ void tst_storeFaults::unwritableFile()
         QVERIFY2(faulted ? now == it.value() : now != it.value(), qPrintable(it.key()));
     }
     QCOMPARE(seen.last().title, QStringLiteral("Information")); // the restart notice comes last
-    switch (Target(target)) {
-    case MachineEnv: // the designed fallback, which for root reaches no other user
-        QVERIFY2(warning.contains(QLatin1String("OV_SERVER_ROOT, OV_WORKSTATION only for the account")) &&
-                     warning.contains(QLatin1String("reaches no other user")),
-                 qPrintable(warning));
+    for (const char *named : targetWarnings[target])
+        QVERIFY2(warning.contains(QLatin1String(named)), qPrintable(warning));
+    if (target == MachineEnv)
         QVERIFY(Sandbox::readFile(path(BothEnv, 1))
                     .endsWith("OV_SERVER_ROOT=\"/srv/new\"\nOV_WORKSTATION=\"9\"\n"));
-        break;
-    case BothEnv:
-        QVERIFY2(warning.contains(QLatin1String("OV_WORKSTATION")) &&
-                     warning.contains(QLatin1String("OV_SERVER_ROOT")),
-                 qPrintable(warning));
-        break;
-    case Profile:
-        QVERIFY2(warning.contains(QLatin1String("xsv.ini")), qPrintable(warning));
-        break;
-    case SystemProfile:
-        QVERIFY2(warning.contains(QLatin1String("trox_system.ini")), qPrintable(warning));
-        break;
-    case Settings:
-        QVERIFY2(warning.contains(QLatin1String("last known server")), qPrintable(warning));
-        break;
-    }
+    const QString reason = fault >= UnfinishedValue
+                               ? QLatin1String(faultReasons[fault])
+                               : QString::fromLocal8Bit(std::strerror(fault == Eperm   ? EPERM
+                                                                      : fault == Erofs ? EROFS
+                                                                                       : ENOSPC));
     if (target != MachineEnv && target != Settings) // QSettings gives no reason
-        QVERIFY2(warning.contains(reason), qPrintable(warning + QLatin1String(" / ") + reason));
+        QVERIFY2(warning.contains(reason), qPrintable(warning + " / " + reason));
 }
 
 void tst_storeFaults::unprivilegedUser()
 {
-    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+    if (!canRunAsNobody())
         QSKIP("needs root and setpriv to write as another user");
     writeOldFiles();
-    const QString configHome = m_sandbox->root() + QLatin1String("/nobody");
+    const QString configHome = m_sandbox->root() + "/nobody";
     QVERIFY(QDir().mkpath(configHome));
     QCOMPARE(chown(QFile::encodeName(configHome).constData(), 65534, 65534), 0);
     QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
-    QProcess helper;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
-    helper.setProcessEnvironment(env);
-    helper.start(QStringLiteral("setpriv"),
-                 {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                  QStringLiteral("--clear-groups"), QStringLiteral("--"), QStringLiteral(STORE_HELPER),
-                  QStringLiteral("apply"), QStringLiteral("OV_X"), QStringLiteral("1"), QStringLiteral("1")});
+    env.insert("XDG_CONFIG_HOME", configHome);
+    env.insert("QT_LOGGING_RULES", "*.debug=false");
     // Variable per-user (2), profile refused (EACCES), preferences refused (QSettings::AccessError).
-    QCOMPARE(helperOutput(helper), QByteArray("1 2 13 1\n"));
+    QCOMPARE(runCommand(asNobody({STORE_HELPER, "apply", "OV_X", "1", "1"}), env).out,
+             QByteArray("1 2 13 1\n"));
     for (auto it = m_old.cbegin(); it != m_old.cend(); ++it)
         QVERIFY2(Sandbox::readFile(it.key()) == it.value(), qPrintable(it.key()));
-    QCOMPARE(Sandbox::readFile(configHome + QLatin1String("/environment.d/61-trox_inst_env.conf")),
-             QByteArray("OV_X_1=\"v1\"\n"));
+    QCOMPARE(Sandbox::readFile(userEnvFile(configHome)), QByteArray("OV_X_1=\"v1\"\n"));
 }
 
 void tst_storeFaults::killedWriter()
@@ -355,17 +304,16 @@ void tst_storeFaults::killedWriter()
     QMap<QString, QByteArray> versions[2];
     for (int round : {1, 0}) {
         const QString value = QLatin1String(round ? "B" : "A");
-        setEnvironmentVariable(QStringLiteral("OV_ROOT"), value);
-        writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"), value,
-                           QStringLiteral("xsv.ini"));
-        openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), value);
+        setEnvironmentVariable("OV_ROOT", value);
+        writeProfileString("Network", "Workstation", value, "xsv.ini");
+        openPreferences()->setValue("lastKnownServer/server", value);
         for (Target target : {MachineEnv, Profile, Settings})
             versions[round].insert(path(target), Sandbox::readFile(path(target)));
     }
     int trials = 0;
     for (; trials < 300; ++trials) {
         QProcess writer;
-        writer.start(QStringLiteral(STORE_HELPER), {QStringLiteral("cycle")});
+        writer.start(STORE_HELPER, {"cycle"});
         QVERIFY(writer.waitForReadyRead(5000));
         usleep(useconds_t(QRandomGenerator::global()->bounded(20000)));
         ::kill(pid_t(writer.processId()), SIGKILL);
@@ -395,10 +343,9 @@ void tst_storeFaults::concurrentWriters()
     QFETCH(QString, second);
     const int rounds = 120;
     QProcess writers[2];
-    const QString tags[2] = {QStringLiteral("OV_A"), QStringLiteral("OV_B")};
+    const QString tags[2] = {"OV_A", "OV_B"};
     for (int i = 0; i < 2; ++i)
-        writers[i].start(QStringLiteral(STORE_HELPER), {i ? second : QStringLiteral("apply"), tags[i],
-                                                        QStringLiteral("1"), QString::number(rounds)});
+        writers[i].start(STORE_HELPER, {i ? second : "apply", tags[i], "1", QString::number(rounds)});
     const QByteArray results = helperOutput(writers[0]) + helperOutput(writers[1]);
     QCOMPARE(results.count('\n'), 2 * rounds);
     for (const QByteArray &line : results.split('\n')) // "i where profileError settingsStatus"
@@ -408,13 +355,12 @@ void tst_storeFaults::concurrentWriters()
     const auto settings = openPreferences();
     int done = 0;
     for (int i = 0; i < 2; ++i) {
-        for (int n = 1; n <= rounds; ++n) {
+        for (int n = 1; n <= rounds; ++n, ++done) {
             const QByteArray name = tags[i].toLatin1() + '_' + QByteArray::number(n);
             const QByteArray value = 'v' + QByteArray::number(n);
             QVERIFY2(('\n' + machine).contains('\n' + name + "=\"" + value + "\"\n"), name.constData());
             QVERIFY2(profile.contains('\n' + name + '=' + value + '\n'), name.constData());
             QCOMPARE(settings->value(QString::fromLatin1(name)).toString(), QString::fromLatin1(value));
-            ++done;
         }
     }
     QVERIFY2(!results.contains(" 16 ") && !results.contains(" 5 "), results.constData()); // no EBUSY, EIO
@@ -435,18 +381,16 @@ void tst_storeFaults::oddTargetsPreserved()
     } cases[] = {
         {MachineEnv, big + "OV_ROOT=\"/old\"\r\n" + big, big + "OV_ROOT=\"/new\"\r\n" + big,
          [] {
-             return setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/new")).machineError;
+             return setEnvironmentVariable("OV_ROOT", "/new").machineError;
          }},
         {Profile, "[Network]\r\n" + big + "Workstation=4\r\n" + big,
          "[Network]\r\n" + big + "Workstation=9\r\n" + big,
          [] {
-             return writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
-                                       QStringLiteral("9"), QStringLiteral("xsv.ini"));
+             return writeProfileString("Network", "Workstation", "9", "xsv.ini");
          }},
     };
     for (const auto &c : cases) {
-        const QString real =
-            m_sandbox->root() + QLatin1String("/real/") + QFileInfo(path(c.target)).fileName();
+        const QString real = m_sandbox->root() + "/real/" + QFileInfo(path(c.target)).fileName();
         QVERIFY(Sandbox::writeFile(real, c.before));
         QCOMPARE(chmod(QFile::encodeName(real).constData(), 0460), 0);
         QVERIFY(QDir().mkpath(QFileInfo(path(c.target)).absolutePath()));
@@ -504,51 +448,39 @@ void tst_storeFaults::sharedFile()
     QFETCH(int, around);
     QFETCH(int, target);
     QFETCH(QString, reason);
-    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setfacl")).isEmpty())
+    if (!canRunAsNobody() || QStandardPaths::findExecutable("setfacl").isEmpty())
         QSKIP("needs root, setpriv, mount, setfacl and setfattr");
     const QString file = path(Target(target), target == BothEnv);
     const QString directory = QFileInfo(file).absolutePath();
-    const QString leftover = directory + QLatin1String("/.") + QFileInfo(file).fileName() + ".Zz9Kq1";
+    const QString leftover = directory + "/." + QFileInfo(file).fileName() + ".Zz9Kq1";
+    const QString alice = m_sandbox->root() + "/alice";
     QVERIFY(Sandbox::writeFile(file, "[Network]\nWorkstation=4\nOV_ROOT=\"/old\"\n"));
     const auto attributes = [&file] {
-        QProcess shell;
-        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                           QStringLiteral("stat -c '%u %g %a' \"$0\"; "
-                                                          "getfattr -hd -m - \"$0\""),
-                                           file});
-        return helperOutput(shell);
+        return runCommand({"sh", "-c", "stat -c '%u %g %a' \"$0\"; getfattr -hd -m - \"$0\"", file}).out;
     };
     const auto hold = [this](const QStringList &command) {
         m_holders.push_back(std::make_unique<QProcess>());
-        m_holders.back()->start(command.first(),
-                                command.mid(1) +
-                                    QStringList{QStringLiteral("-c"), QStringLiteral("echo; exec sleep 60")});
+        m_holders.back()->start(command.first(), command.mid(1) + QStringList{"-c", "echo; exec sleep 60"});
         return m_holders.back()->waitForReadyRead(5000);
     };
-    const QStringList nobody =
-        QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups flock -s").split(QLatin1Char(' '));
     QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
     if (around == ForeignReadLock)
-        QVERIFY(hold(nobody + QStringList{directory}) && hold(nobody + QStringList{file}));
+        QVERIFY(hold(asNobody({"flock", "-s", directory})) && hold(asNobody({"flock", "-s", file})));
     else if (around == HeldLock || around == SwappedDirectory)
-        QVERIFY(hold({QStringLiteral("flock"), QStringLiteral("-o"),
-                      directory + "/." + QFileInfo(file).fileName() + ".lock"}));
+        QVERIFY(hold({"flock", "-o", directory + "/." + QFileInfo(file).fileName() + ".lock"}));
     else if (around == Attributes)
-        QVERIFY(run(QStringLiteral("sh"),
-                    {QStringLiteral("-c"),
-                     QStringLiteral("chgrp 65534 \"$0\" && chmod 664 \"$0\" && "
-                                    "setfacl -m u:65534:rw \"$0\" && setfattr -n user.kept -v 1 \"$0\""),
-                     file}));
+        QVERIFY(shell("chgrp 65534 \"$0\" && chmod 664 \"$0\" && setfacl -m u:65534:rw \"$0\" && "
+                      "setfattr -n user.kept -v 1 \"$0\"",
+                      {file}));
     else if (around == OwnerOnly)
         QCOMPARE(chmod(QFile::encodeName(file).constData(), 0600), 0);
     else if (around == Leftover)
         QVERIFY(Sandbox::writeFile(leftover, "half"));
-    else if (around == BindMount && run(QStringLiteral("mount"), {QStringLiteral("--bind"), file, file}))
+    else if (around == BindMount && shell("mount --bind \"$0\" \"$0\"", {file}))
         m_mounts.append(file);
     else if (around == ForeignHome)
-        QVERIFY(QDir().mkpath(m_sandbox->root() + "/alice") &&
-                chown(QFile::encodeName(m_sandbox->root() + "/alice").constData(), 65534, 65534) == 0 &&
-                qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_sandbox->root() + "/alice/.config")) &&
+        QVERIFY(QDir().mkpath(alice) && chown(QFile::encodeName(alice).constData(), 65534, 65534) == 0 &&
+                qputenv("XDG_CONFIG_HOME", QFile::encodeName(alice + "/.config")) &&
                 qputenv("XDG_CONFIG_DIRS", "/../alice/.config")); // below the machine prefix
     else if (around == NoHome)
         QVERIFY(qunsetenv("HOME"));
@@ -561,10 +493,7 @@ void tst_storeFaults::sharedFile()
         const int watch = inotify_init1(IN_CLOEXEC);
         QVERIFY(mkdir(victim, 0755) == 0 &&
                 inotify_add_watch(watch, name + "/.trox_system.ini.lock", IN_OPEN) >= 0);
-        std::thread writer([&] {
-            written = writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
-                                         QStringLiteral("9"), file);
-        });
+        std::thread writer([&] { written = writeProfileString("Network", "Workstation", "9", file); });
         pollfd opened{watch, POLLIN, 0};
         const bool swapped =
             poll(&opened, 1, 20000) == 1 && rename(name, name + ".old") == 0 && symlink(victim, name) == 0;
@@ -576,18 +505,16 @@ void tst_storeFaults::sharedFile()
     }
     const quint32 error =
         around == SwappedDirectory ? written
-        : target == Profile ? writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
-                                                 QStringLiteral("9"), QStringLiteral("xsv.ini"))
+        : target == Profile        ? writeProfileString("Network", "Workstation", "9", "xsv.ini")
         : target == Settings
             ? quint32(!savePreferences([](QSettings &store) { store.setValue("a", "/new"); }))
-        : target == BothEnv
-            ? setRegistryValue(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey),
-                               QStringLiteral("OV_ROOT"), QStringLiteral("/new"))
-            : setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/new")).machineError;
+        : target == BothEnv ? setRegistryValue(Registry::userRoot,
+                                               QLatin1String(Registry::userEnvironmentKey), "OV_ROOT", "/new")
+                            : setEnvironmentVariable("OV_ROOT", "/new").machineError;
     QVERIFY2(describeStoreError(error).contains(reason.isEmpty() ? QStringLiteral("no error") : reason),
              qPrintable(describeStoreError(error)));
     QCOMPARE(Sandbox::readFile(file).contains(target >= Profile ? "=9\n" : "/new"), reason.isEmpty());
-    QVERIFY(!QFile::exists(leftover) && !QFile::exists(m_sandbox->root() + "/alice/.config"));
+    QVERIFY(!QFile::exists(leftover) && !QFile::exists(alice + "/.config"));
     // A held lock is no reason to land per-user.
     QVERIFY(!QFile::exists(path(BothEnv, 1)) || target == BothEnv);
     if (around == Attributes)

@@ -5,7 +5,13 @@
 #include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QString>
+#include <QStringList>
+
+#include "sandbox.h"
+
+#include <unistd.h>
 
 // The generator systemd's user manager runs at login to build the session environment from
 // environment.d files; the tests check file contents against it rather than against our own reading.
@@ -57,4 +63,54 @@ inline QMap<QByteArray, QByteArray> runGenerator(const QString &configHome,
         result.insert(line.left(equals), value);
     }
     return result;
+}
+
+// The store's environment files: the machine's, under the sandbox's prefix, and a login's own.
+inline QString machineEnvFile(const Sandbox &sandbox)
+{
+    return sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf"));
+}
+
+inline QString userEnvFile(const QString &configHome)
+{
+    return configHome + QLatin1String("/environment.d/61-trox_inst_env.conf");
+}
+
+struct Ran
+{
+    int exitCode = -1; // also for a crash or a command that never ends
+    QByteArray out, err;
+};
+
+inline Ran runCommand(const QStringList &command,
+                      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(command.first(), command.mid(1));
+    const bool ended = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// A shell line, its arguments as $0, $1, ...; its error output goes to *errors.
+inline bool shell(const QString &line, const QStringList &arguments = {}, QByteArray *errors = nullptr)
+{
+    const Ran ran = runCommand(QStringList{QStringLiteral("sh"), QStringLiteral("-c"), line} + arguments);
+    if (errors)
+        *errors = ran.err;
+    return ran.exitCode == 0;
+}
+
+// Other users are played by nobody, which needs root and setpriv.
+inline bool canRunAsNobody()
+{
+    return geteuid() == 0 && !QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty();
+}
+
+inline QStringList asNobody(const QStringList &command)
+{
+    return QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                       QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                       QStringLiteral("--")} +
+           command;
 }

@@ -19,16 +19,6 @@ namespace {
 const QString machineKey = QLatin1String(Registry::machineEnvironmentKey);
 const QString userKey = QLatin1String(Registry::userEnvironmentKey);
 
-QString machineFile(const Sandbox &sandbox)
-{
-    return sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf"));
-}
-
-QString userFile(const QString &configHome)
-{
-    return configHome + QLatin1String("/environment.d/61-trox_inst_env.conf");
-}
-
 int modeOf(const QString &path)
 {
     struct stat info;
@@ -66,7 +56,7 @@ void tst_machinestore::machineWideWriteLeavesUserFile()
 {
     Sandbox sandbox;
     const QByteArray userBefore("OV_ROOT=\"/home/me/trox\"\n");
-    QVERIFY(Sandbox::writeFile(userFile(sandbox.userConfig()), userBefore));
+    QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), userBefore));
 
     const VariableWrite first =
         setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/opt/trox"));
@@ -75,14 +65,14 @@ void tst_machinestore::machineWideWriteLeavesUserFile()
     QCOMPARE(setEnvironmentVariable(QStringLiteral("OV_WORKSTATION"), QStringLiteral("12")).where,
              VariableWrite::MachineWide);
 
-    QCOMPARE(Sandbox::readFile(machineFile(sandbox)),
+    QCOMPARE(Sandbox::readFile(machineEnvFile(sandbox)),
              QByteArray("OV_ROOT=\"/opt/trox\"\nOV_WORKSTATION=\"12\"\n"));
-    QCOMPARE(modeOf(machineFile(sandbox)), 0644);
-    QCOMPARE(modeOf(QFileInfo(machineFile(sandbox)).absolutePath()), 0755);
-    QCOMPARE(QDir(QFileInfo(machineFile(sandbox)).absolutePath())
+    QCOMPARE(modeOf(machineEnvFile(sandbox)), 0644);
+    QCOMPARE(modeOf(QFileInfo(machineEnvFile(sandbox)).absolutePath()), 0755);
+    QCOMPARE(QDir(QFileInfo(machineEnvFile(sandbox)).absolutePath())
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("60-trox_inst_env.conf")});
-    QCOMPARE(Sandbox::readFile(userFile(sandbox.userConfig())), userBefore);
+    QCOMPARE(Sandbox::readFile(userEnvFile(sandbox.userConfig())), userBefore);
 }
 
 void tst_machinestore::editsInPlaceKeepingModeAndLink()
@@ -92,13 +82,13 @@ void tst_machinestore::editsInPlaceKeepingModeAndLink()
     const QByteArray before("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/old\"\nOV_SYSTEM=plant\n");
     QVERIFY(Sandbox::writeFile(real, before));
     QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-    QVERIFY(QDir().mkpath(QFileInfo(machineFile(sandbox)).absolutePath()));
-    QVERIFY(QFile::link(real, machineFile(sandbox)));
+    QVERIFY(QDir().mkpath(QFileInfo(machineEnvFile(sandbox)).absolutePath()));
+    QVERIFY(QFile::link(real, machineEnvFile(sandbox)));
 
     QCOMPARE(setRegistryValue(Registry::machineRoot, machineKey, QStringLiteral("OV_ROOT"),
                               QStringLiteral("/new")),
              0u);
-    QVERIFY(QFileInfo(machineFile(sandbox)).isSymLink());
+    QVERIFY(QFileInfo(machineEnvFile(sandbox)).isSymLink());
     QCOMPARE(Sandbox::readFile(real),
              QByteArray("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/new\"\nOV_SYSTEM=plant\n"));
     QCOMPARE(modeOf(real), 0644); // every login reads it, so others may read it
@@ -130,8 +120,8 @@ void tst_machinestore::keys()
                              QRegularExpression(QStringLiteral("^no environment file stands for key ")));
     QCOMPARE(setRegistryValue(root, subKey, QStringLiteral("OV_SYSTEM"), QStringLiteral("plant")),
              writes ? 0u : quint32(ENOENT));
-    QCOMPARE(QFile::exists(machineFile(sandbox)), writes == 1);
-    QCOMPARE(QFile::exists(userFile(sandbox.userConfig())), writes == 2);
+    QCOMPARE(QFile::exists(machineEnvFile(sandbox)), writes == 1);
+    QCOMPARE(QFile::exists(userEnvFile(sandbox.userConfig())), writes == 2);
     if (!writes) {
         QVERIFY(QDir(sandbox.machine(QString())).isEmpty());
         QVERIFY(!QFile::exists(sandbox.userConfig() + QLatin1String("/environment.d")));
@@ -142,29 +132,27 @@ void tst_machinestore::refusedInput_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("value");
-    QTest::newRow("line feed") << "OV_ROOT"
-                               << "/opt\nINJECTED=1";
-    QTest::newRow("carriage return") << "OV_ROOT"
-                                     << "/opt\rX=1";
-    QTest::newRow("nul") << "OV_ROOT" << QStringLiteral("/opt") + QChar(0) + QStringLiteral("x");
+    const auto value = [](const char *row, const QString &value) {
+        QTest::newRow(row) << "OV_ROOT" << value;
+    };
+    const auto name = [](const char *row, const QString &name) {
+        QTest::newRow(row) << name << "x";
+    };
+    value("line feed", "/opt\nINJECTED=1");
+    value("carriage return", "/opt\rX=1");
+    value("nul", QStringLiteral("/opt") + QChar(0) + "x");
     // The login would see a C escape instead, or lose every environment.d variable.
     for (const ushort c : {0x01, 0x09, 0x1b, 0x1f, 0x7f, 0xfdd0, 0xfdef, 0xfffe, 0xffff, 0xd800, 0xdc00})
-        QTest::addRow("U+%04X", c) << "OV_ROOT" << QStringLiteral("/opt") + QChar(c) + QStringLiteral("x");
-    QTest::newRow("U+10FFFF") << "OV_ROOT" << QStringLiteral("/opt\U0010FFFF");
-    QTest::newRow("too long") << "OV_ROOT" << QString(32768, QLatin1Char('x'));
-    QTest::newRow("empty name") << ""
-                                << "x";
-    QTest::newRow("leading digit") << "1ROOT"
-                                   << "x";
-    QTest::newRow("dash") << "OV-ROOT"
-                          << "x";
-    QTest::newRow("equals") << "OV=ROOT"
-                            << "x";
-    QTest::newRow("space") << "OV ROOT"
-                           << "x";
-    QTest::newRow("non-ascii") << QStringLiteral("OV_R\u00D6OT") << "x";
-    QTest::newRow("line break in name") << "OV\nROOT"
-                                        << "x";
+        QTest::addRow("U+%04X", c) << "OV_ROOT" << QStringLiteral("/opt") + QChar(c) + "x";
+    value("U+10FFFF", QStringLiteral("/opt\U0010FFFF"));
+    value("too long", QString(32768, QLatin1Char('x')));
+    name("empty name", "");
+    name("leading digit", "1ROOT");
+    name("dash", "OV-ROOT");
+    name("equals", "OV=ROOT");
+    name("space", "OV ROOT");
+    name("non-ascii", QStringLiteral("OV_R\u00D6OT"));
+    name("line break in name", "OV\nROOT");
 }
 
 void tst_machinestore::refusedInput()
@@ -173,19 +161,19 @@ void tst_machinestore::refusedInput()
     QFETCH(QString, value);
     Sandbox sandbox;
     const QByteArray before("OV_ROOT=\"/opt/trox\"\n");
-    QVERIFY(Sandbox::writeFile(machineFile(sandbox), before));
+    QVERIFY(Sandbox::writeFile(machineEnvFile(sandbox), before));
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write variable ")));
     const VariableWrite write = setEnvironmentVariable(name, value);
     QCOMPARE(write.where, VariableWrite::Nowhere);
     QCOMPARE(write.machineError, ERROR_REFUSED_INPUT);
     QCOMPARE(write.userError, ERROR_REFUSED_INPUT);
-    QCOMPARE(Sandbox::readFile(machineFile(sandbox)), before);
-    QVERIFY(!QFile::exists(userFile(sandbox.userConfig())));
+    QCOMPARE(Sandbox::readFile(machineEnvFile(sandbox)), before);
+    QVERIFY(!QFile::exists(userEnvFile(sandbox.userConfig())));
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write variable ")));
     QCOMPARE(setRegistryValue(Registry::userRoot, userKey, name, value), ERROR_REFUSED_INPUT);
-    QVERIFY(!QFile::exists(userFile(sandbox.userConfig())));
+    QVERIFY(!QFile::exists(userEnvFile(sandbox.userConfig())));
 }
 
 void tst_machinestore::generatorReadsWhatWasWritten_data()
@@ -193,33 +181,21 @@ void tst_machinestore::generatorReadsWhatWasWritten_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("loginRoot"); // OV_ROOT at login, empty for none
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "/opt/trox"
-                           << ""
-                           << "/opt/trox";
-    QTest::newRow("empty") << ""
-                           << ""
-                           << "";
-    QTest::newRow("reference to nothing") << "%OV_ROOT%\\plant"
-                                          << ""
-                                          << "%OV_ROOT%\\plant";
+    const auto row = [](const char *name, const QString &value, const char *loginRoot = "") {
+        QTest::newRow(name) << value << loginRoot << value;
+    };
+    row("plain", "/opt/trox");
+    row("empty", "");
+    row("reference to nothing", "%OV_ROOT%\\plant");
     QTest::newRow("reference") << "%OV_ROOT%\\plant"
                                << "/srv/trox"
                                << "/srv/trox\\plant";
-    QTest::newRow("shell characters") << "a\"b\\c`d$e $$ ${OV_ROOT} $OV_ROOT $(id) 'q' #h ;s"
-                                      << "/srv"
-                                      << "a\"b\\c`d$e $$ ${OV_ROOT} $OV_ROOT $(id) 'q' #h ;s";
-    QTest::newRow("percent signs") << "100% %1 %% %not a name% %OV_ROOT"
-                                   << "/srv"
-                                   << "100% %1 %% %not a name% %OV_ROOT";
-    QTest::newRow("surrounding blanks") << "  spaced  "
-                                        << ""
-                                        << "  spaced  ";
-    QTest::newRow("longest") << QString(32767, QLatin1Char('x')) << "" << QString(32767, QLatin1Char('x'));
-    QTest::newRow("trailing backslash") << "\\\\server\\share\\"
-                                        << ""
-                                        << "\\\\server\\share\\";
-    QTest::newRow("non-ascii") << QStringLiteral("/srv/Gr\u00FC\u00DFe \U0001F600\u00A0\uFFFD") << ""
-                               << QStringLiteral("/srv/Gr\u00FC\u00DFe \U0001F600\u00A0\uFFFD");
+    row("shell characters", "a\"b\\c`d$e $$ ${OV_ROOT} $OV_ROOT $(id) 'q' #h ;s", "/srv");
+    row("percent signs", "100% %1 %% %not a name% %OV_ROOT", "/srv");
+    row("surrounding blanks", "  spaced  ");
+    row("longest", QString(32767, QLatin1Char('x')));
+    row("trailing backslash", "\\\\server\\share\\");
+    row("non-ascii", QStringLiteral("/srv/Gr\u00FC\u00DFe \U0001F600\u00A0\uFFFD"));
 }
 
 void tst_machinestore::generatorReadsWhatWasWritten()
@@ -240,7 +216,7 @@ void tst_machinestore::generatorReadsWhatWasWritten()
     QCOMPARE(setRegistryValue(Registry::machineRoot, machineKey, name, value), 0u);
     const QString shown = sandbox.root() + QLatin1String("/shown");
     QVERIFY(Sandbox::writeFile(shown + QLatin1String("/environment.d/60-trox_inst_env.conf"),
-                               Sandbox::readFile(machineFile(sandbox))));
+                               Sandbox::readFile(machineEnvFile(sandbox))));
     QCOMPARE(QString::fromUtf8(runGenerator(shown, login).value(name.toLatin1(), "<unset>")), expected);
 
     QCOMPARE(setRegistryValue(Registry::userRoot, userKey, name, value), 0u);
@@ -259,12 +235,12 @@ void tst_machinestore::unprivilegedWrite()
 {
     QFETCH(bool, userWritable);
     const bool root = geteuid() == 0;
-    if (root && QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+    if (root && !canRunAsNobody())
         QSKIP("setpriv is needed to write as an unprivileged user");
     Sandbox sandbox;
-    const QString helper = sandbox.root() + QLatin1String("/storehelper");
-    QVERIFY(QFile::copy(QStringLiteral(STORE_HELPER), helper));
-    const QString configHome = sandbox.root() + QLatin1String("/nobody");
+    const QString helper = sandbox.root() + "/storehelper";
+    QVERIFY(QFile::copy(STORE_HELPER, helper));
+    const QString configHome = sandbox.root() + "/nobody";
     QVERIFY(QDir().mkpath(configHome));
     const auto permissions = [&](int rootMode, int prefixMode, int configMode) {
         return chmod(QFile::encodeName(sandbox.root()).constData(), mode_t(rootMode)) == 0 &&
@@ -276,41 +252,26 @@ void tst_machinestore::unprivilegedWrite()
     if (root && userWritable)
         QCOMPARE(chown(QFile::encodeName(configHome).constData(), 65534, 65534), 0);
 
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    env.insert(QStringLiteral("HOME"), configHome);
-    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{message}"));
-    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    process.setProcessEnvironment(env);
-    const QStringList write{QStringLiteral("write"), QStringLiteral("OV_ROOT"), QStringLiteral("/home/trox")};
-    if (root)
-        process.start(QStringLiteral("setpriv"),
-                      QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                  QStringLiteral("--clear-groups"), QStringLiteral("--"), helper} +
-                          write);
-    else
-        process.start(helper, write);
-    QVERIFY(process.waitForFinished(20000));
-    const QByteArray errors = process.readAllStandardError();
+    env.insert("XDG_CONFIG_HOME", configHome);
+    env.insert("HOME", configHome);
+    env.insert("QT_MESSAGE_PATTERN", "%{message}");
+    env.insert("QT_FORCE_STDERR_LOGGING", "1");
+    const QStringList write{helper, "write", "OV_ROOT", "/home/trox"};
+    const Ran ran = runCommand(root ? asNobody(write) : write, env);
     QVERIFY(permissions(0700, 0755, 0755));
 
-    QCOMPARE(process.exitCode(), 0);
-    const QList<QByteArray> lines = errors.trimmed().split('\n');
-    QCOMPARE(lines.value(0), openMessage(machineFile(sandbox), EACCES).toUtf8());
-    QVERIFY(!QFile::exists(sandbox.machine(QStringLiteral("/etc"))));
-    if (userWritable) {
-        QCOMPARE(process.readAllStandardOutput().trimmed(), QByteArray("2 13 0"));
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(Sandbox::readFile(userFile(configHome)), QByteArray("OV_ROOT=\"/home/trox\"\n"));
-        if (root)
-            QCOMPARE(QFileInfo(userFile(configHome)).ownerId(), 65534u);
-    } else {
-        QCOMPARE(process.readAllStandardOutput().trimmed(), QByteArray("0 13 13"));
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.value(1), openMessage(userFile(configHome), EACCES).toUtf8());
-        QVERIFY(!QFile::exists(userFile(configHome)));
-    }
+    QCOMPARE(ran.exitCode, 0);
+    const QList<QByteArray> lines = ran.err.trimmed().split('\n');
+    QCOMPARE(lines.value(0), openMessage(machineEnvFile(sandbox), EACCES).toUtf8());
+    QVERIFY(!QFile::exists(sandbox.machine("/etc")));
+    QCOMPARE(ran.out.trimmed(), QByteArray(userWritable ? "2 13 0" : "0 13 13"));
+    QCOMPARE(lines.size(), userWritable ? 1 : 2);
+    QCOMPARE(Sandbox::readFile(userEnvFile(configHome)), userWritable ? "OV_ROOT=\"/home/trox\"\n" : "");
+    if (userWritable && root)
+        QCOMPARE(QFileInfo(userEnvFile(configHome)).ownerId(), 65534u);
+    if (!userWritable)
+        QCOMPARE(lines.value(1), openMessage(userEnvFile(configHome), EACCES).toUtf8());
 }
 
 void tst_machinestore::describesErrors()
@@ -346,8 +307,8 @@ void tst_machinestore::loadsWhatTheLoginGets()
     QFETCH(QStringList, inherited);
     QFETCH(QStringList, loaded);
     Sandbox sandbox;
-    QVERIFY(Sandbox::writeFile(machineFile(sandbox), machine));
-    QVERIFY(Sandbox::writeFile(userFile(sandbox.userConfig()), user));
+    QVERIFY(Sandbox::writeFile(machineEnvFile(sandbox), machine));
+    QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), user));
     Sandbox::setVariables(inherited);
 
     const QList<StoredVariable> variables = loadStoredVariables(
