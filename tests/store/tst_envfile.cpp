@@ -19,51 +19,42 @@ void tst_envfile::setVariable_data()
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<QByteArray>("after");
-
-    QTest::newRow("new file") << QByteArray() << QByteArray("/opt/trox")
-                              << QByteArray("OV_ROOT=\"/opt/trox\"\n");
-    QTest::newRow("escaped") << QByteArray() << QByteArray("a\"b\\c`d$e")
-                             << QByteArray("OV_ROOT=\"a\\\"b\\\\c\\`d$$e\"\n");
-    QTest::newRow("reference") << QByteArray() << QByteArray("%OV_SERVER_ROOT%\\x %1 50% %%")
-                               << QByteArray(
-                                      "OV_ROOT=\"${OV_SERVER_ROOT:-%OV_SERVER_ROOT%}\\\\x %1 50% %%\"\n");
-    QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray("OV_ROOT=\"${OV_ROOT:+}\"\n");
-    QTest::newRow("replaced among others")
-        << QByteArray("# keep me\r\nA=1\n  OV_ROOT = old value  \nOV_ROOTX=2\n;OV_ROOT=commented\n")
-        << QByteArray("new")
-        << QByteArray("# keep me\r\nA=1\nOV_ROOT=\"new\"\nOV_ROOTX=2\n;OV_ROOT=commented\n");
-    QTest::newRow("quoted value over two lines") << QByteArray("OV_ROOT=\"first\nsecond\"\nB=2\n")
-                                                 << QByteArray("x") << QByteArray("OV_ROOT=\"x\"\nB=2\n");
-    QTest::newRow("continued line") << QByteArray("OV_ROOT=a\\\nb\nB=2") << QByteArray("x")
-                                    << QByteArray("OV_ROOT=\"x\"\nB=2");
-    QTest::newRow("every duplicate") << QByteArray("OV_ROOT=a\nB=${OV_ROOT}\nOV_ROOT=b\n") << QByteArray("x")
-                                     << QByteArray("OV_ROOT=\"x\"\nB=${OV_ROOT}\nOV_ROOT=\"x\"\n");
-    QTest::newRow("crlf kept") << QByteArray("OV_ROOT=a\r\nB=2\r\n") << QByteArray("x")
-                               << QByteArray("OV_ROOT=\"x\"\r\nB=2\r\n");
-    QTest::newRow("appended in crlf")
-        << QByteArray("B=2\r\n") << QByteArray("x") << QByteArray("B=2\r\nOV_ROOT=\"x\"\r\n");
-    QTest::newRow("appended after open comment")
-        << QByteArray("# no line break") << QByteArray("x") << QByteArray("# no line break\nOV_ROOT=\"x\"\n");
+    // Each row but the first few sets OV_ROOT to x.
+    const auto row = [](const char *name, const QByteArray &before, const QByteArray &after,
+                        const QByteArray &value = "x") {
+        QTest::newRow(name) << before << value << after;
+    };
+    row("new file", "", "OV_ROOT=\"/opt/trox\"\n", "/opt/trox");
+    row("escaped", "", "OV_ROOT=\"a\\\"b\\\\c\\`d$$e\"\n", "a\"b\\c`d$e");
+    row("reference", "", "OV_ROOT=\"${OV_SERVER_ROOT:-%OV_SERVER_ROOT%}\\\\x %1 50% %%\"\n",
+        "%OV_SERVER_ROOT%\\x %1 50% %%");
+    row("empty", "", "OV_ROOT=\"${OV_ROOT:+}\"\n", "");
+    row("replaced among others",
+        "# keep me\r\nA=1\n  OV_ROOT = old value  \nOV_ROOTX=2\n;OV_ROOT=commented\n",
+        "# keep me\r\nA=1\nOV_ROOT=\"x\"\nOV_ROOTX=2\n;OV_ROOT=commented\n");
+    row("quoted value over two lines", "OV_ROOT=\"first\nsecond\"\nB=2\n", "OV_ROOT=\"x\"\nB=2\n");
+    row("continued line", "OV_ROOT=a\\\nb\nB=2", "OV_ROOT=\"x\"\nB=2");
+    row("every duplicate", "OV_ROOT=a\nB=${OV_ROOT}\nOV_ROOT=b\n",
+        "OV_ROOT=\"x\"\nB=${OV_ROOT}\nOV_ROOT=\"x\"\n");
+    row("crlf kept", "OV_ROOT=a\r\nB=2\r\n", "OV_ROOT=\"x\"\r\nB=2\r\n");
+    row("appended in crlf", "B=2\r\n", "B=2\r\nOV_ROOT=\"x\"\r\n");
+    row("appended after open comment", "# no line break", "# no line break\nOV_ROOT=\"x\"\n");
     // Appending would continue the unfinished value: nothing is written (a null result).
     for (const char *open : {"A=\"open\n", "A='open", "A=\"x\\"})
-        QTest::newRow(open) << QByteArray(open) << QByteArray("x") << QByteArray();
+        row(open, open, QByteArray());
     // A continued value or comment is ended by a blank line before the appended one.
-    QTest::newRow("continued value") << QByteArray("A=x\\") << QByteArray("x")
-                                     << QByteArray("A=x\\\n\nOV_ROOT=\"x\"\n");
-    QTest::newRow("continued comments") << QByteArray("# note \\\nOV_ROOT=old\n# end \\\n") << QByteArray("x")
-                                        << QByteArray("# note \\\nOV_ROOT=old\n# end \\\n\nOV_ROOT=\"x\"\n");
+    row("continued value", "A=x\\", "A=x\\\n\nOV_ROOT=\"x\"\n");
+    row("continued comments", "# note \\\nOV_ROOT=old\n# end \\\n",
+        "# note \\\nOV_ROOT=old\n# end \\\n\nOV_ROOT=\"x\"\n");
     // The generator skips a file with a NUL and fails on a value that is not UTF-8 as systemd takes it.
     for (const char *broken : {"A=\xff\n", "A=\"\xc0\x80\"\n", "A=\xed\xa0\x80\n", "A=\xef\xbf\xbe\n",
                                "A=\xf4\x90\x80\x80\n", "OV_ROOT=\xe2\x82\n"})
-        QTest::newRow(broken) << QByteArray(broken) << QByteArray("x") << QByteArray();
-    QTest::newRow("nul") << QByteArray("# \0\nA=1\n", 8) << QByteArray("x") << QByteArray();
-    QTest::newRow("not UTF-8 where the generator does not look")
-        << QByteArray("# \xff\nA-\xff=1\n") << QByteArray("x")
-        << QByteArray("# \xff\nA-\xff=1\nOV_ROOT=\"x\"\n");
-    QTest::newRow("unfinished value, name present")
-        << QByteArray("OV_ROOT=1\nA=\"open") << QByteArray("x") << QByteArray("OV_ROOT=\"x\"\nA=\"open");
-    QTest::newRow("last line without break")
-        << QByteArray("A=1\nOV_ROOT=old") << QByteArray("x") << QByteArray("A=1\nOV_ROOT=\"x\"");
+        row(broken, broken, QByteArray());
+    row("nul", QByteArray("# \0\nA=1\n", 8), QByteArray());
+    row("not UTF-8 where the generator does not look", "# \xff\nA-\xff=1\n",
+        "# \xff\nA-\xff=1\nOV_ROOT=\"x\"\n");
+    row("unfinished value, name present", "OV_ROOT=1\nA=\"open", "OV_ROOT=\"x\"\nA=\"open");
+    row("last line without break", "A=1\nOV_ROOT=old", "A=1\nOV_ROOT=\"x\"");
 }
 
 void tst_envfile::setVariable()

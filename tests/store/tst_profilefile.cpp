@@ -16,11 +16,8 @@ class tst_profilefile : public QObject
 private Q_SLOTS:
     void setKey_data();
     void setKey();
-    void bareNameGoesToProfileDirectory();
-    void missingDirectoryIsNotWritten();
-    void existingFileKeepsModeAndRest();
-    void refusedInput_data();
-    void refusedInput();
+    void writeProfileString_data();
+    void writeProfileString();
 };
 
 void tst_profilefile::setKey_data()
@@ -79,98 +76,76 @@ void tst_profilefile::setKey()
         QCOMPARE(ProfileFile::value(after, "Network", "Workstation"), QByteArray("7"));
 }
 
-void tst_profilefile::bareNameGoesToProfileDirectory()
+void tst_profilefile::writeProfileString_data()
 {
-    Sandbox sandbox;
-    const QString file = sandbox.machine(QStringLiteral("/etc/trox/xsv.ini"));
-    QCOMPARE(writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
-                                QStringLiteral("12"), QStringLiteral("xsv.ini")),
-             0u);
-    QCOMPARE(writeProfileString(QStringLiteral("System"), QStringLiteral("Workstation"), QStringLiteral("12"),
-                                QStringLiteral("xsv.ini")),
-             0u);
-    QCOMPARE(Sandbox::readFile(file), QByteArray("[Network]\nWorkstation=12\n[System]\nWorkstation=12\n"));
-    QCOMPARE(QFileInfo(file).permissions() & 0x0777,
-             QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
-    QCOMPARE(QDir(QFileInfo(file).absolutePath())
-                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("xsv.ini")});
-}
-
-void tst_profilefile::missingDirectoryIsNotWritten()
-{
-    Sandbox sandbox;
-    const QString file = sandbox.root() + QLatin1String("/plant/config/system/trox_system.ini");
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^couldn't write key 'Workstation'")));
-    QCOMPARE(writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"), QStringLiteral("3"),
-                                file),
-             quint32(ENOENT));
-    QVERIFY(!QFile::exists(sandbox.root() + QLatin1String("/plant")));
-}
-
-void tst_profilefile::existingFileKeepsModeAndRest()
-{
-    Sandbox sandbox;
-    const QString file = sandbox.root() + QLatin1String("/trox_system.ini");
-    QVERIFY(Sandbox::writeFile(file, "[Network]\r\nWORKSTATION=5\r\n; end\r\n"));
-    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
-    QCOMPARE(writeProfileString(QStringLiteral("network"), QStringLiteral("Workstation"), QStringLiteral("6"),
-                                file),
-             0u);
-    QCOMPARE(Sandbox::readFile(file), QByteArray("[Network]\r\nWORKSTATION=6\r\n; end\r\n"));
-    QCOMPARE(QFileInfo(file).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
+    QTest::addColumn<QString>("file");      // a bare name is in the profile directory, else under the sandbox
+    QTest::addColumn<QByteArray>("before"); // null: neither the file nor its directory exists
+    QTest::addColumn<QStringList>("write"); // section, key, value
+    QTest::addColumn<quint32>("error");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<int>("mode"); // QFile's permissions for user, group and others, before and after
+    const QString system = QStringLiteral("plant/config/system/trox_system.ini");
+    const QStringList workstation{"Network", "Workstation", "3"};
+    QTest::newRow("bare name, new file") << "xsv.ini" << QByteArray() << workstation << 0u
+                                         << QByteArray("[Network]\nWorkstation=3\n") << 0x644;
+    QTest::newRow("missing directory")
+        << system << QByteArray() << workstation << quint32(ENOENT) << QByteArray() << 0x644;
+    QTest::newRow("existing file keeps mode and rest")
+        << system << QByteArray("[Network]\r\nWORKSTATION=5\r\n; end\r\n")
+        << QStringList{"network", "Workstation", "6"} << 0u
+        << QByteArray("[Network]\r\nWORKSTATION=6\r\n; end\r\n") << 0x600;
     // UTF-8 text is not mixed into a file in another encoding.
-    QVERIFY(Sandbox::writeFile(file, "[Network]\nServer=M\xfcller\n"));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^couldn't write key 'Workstation'")));
-    QCOMPARE(writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"),
-                                QStringLiteral("\u00FC"), file),
-             quint32(EILSEQ));
-    QCOMPARE(Sandbox::readFile(file), QByteArray("[Network]\nServer=M\xfcller\n"));
+    const QByteArray latin1("[Network]\nServer=M\xfcller\n");
+    QTest::newRow("not UTF-8") << system << latin1 << QStringList{"Network", "Workstation", "\u00FC"}
+                               << quint32(EILSEQ) << latin1 << 0x644;
+    const auto refused = [&](const char *name, const QString &section, const QString &key,
+                             const QString &value) {
+        const QByteArray before("[Network]\nWorkstation=1\n");
+        QTest::newRow(name) << system << before << QStringList{section, key, value} << ERROR_REFUSED_INPUT
+                            << before << 0x644;
+    };
+    refused("line break in value", "Network", "Workstation", "3\n[Evil]\nA=1");
+    refused("carriage return in key", "Network", "Work\rstation", "3");
+    refused("nul in section", QStringLiteral("Net") + QChar(0), "Workstation", "3");
+    refused("bracket in section", "Net]work", "Workstation", "3");
+    refused("equals in key", "Network", "Work=station", "3");
+    refused("key looks like a section", "Network", "[Workstation]", "3");
+    refused("empty key", "Network", " ", "3");
+    refused("half a surrogate pair in value", "Network", "Workstation", QStringLiteral("3") + QChar(0xdc00));
+    refused("empty section", "", "Workstation", "3");
 }
 
-void tst_profilefile::refusedInput_data()
+void tst_profilefile::writeProfileString()
 {
-    QTest::addColumn<QString>("section");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("line break in value") << "Network"
-                                         << "Workstation"
-                                         << "3\n[Evil]\nA=1";
-    QTest::newRow("carriage return in key") << "Network"
-                                            << "Work\rstation"
-                                            << "3";
-    QTest::newRow("nul in section") << QStringLiteral("Net") + QChar(0) << "Workstation"
-                                    << "3";
-    QTest::newRow("bracket in section") << "Net]work"
-                                        << "Workstation"
-                                        << "3";
-    QTest::newRow("equals in key") << "Network"
-                                   << "Work=station"
-                                   << "3";
-    QTest::newRow("key looks like a section") << "Network"
-                                              << "[Workstation]"
-                                              << "3";
-    QTest::newRow("empty key") << "Network"
-                               << " "
-                               << "3";
-    QTest::newRow("half a surrogate pair in value") << "Network"
-                                                    << "Workstation" << QStringLiteral("3") + QChar(0xdc00);
-    QTest::newRow("empty section") << ""
-                                   << "Workstation"
-                                   << "3";
-}
-
-void tst_profilefile::refusedInput()
-{
-    QFETCH(QString, section);
-    QFETCH(QString, key);
-    QFETCH(QString, value);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, before);
+    QFETCH(QStringList, write);
+    QFETCH(quint32, error);
+    QFETCH(QByteArray, after);
+    QFETCH(int, mode);
     Sandbox sandbox;
-    const QString file = sandbox.root() + QLatin1String("/xsv.ini");
-    QVERIFY(Sandbox::writeFile(file, "[Network]\nWorkstation=1\n"));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write profile key ")));
-    QCOMPARE(writeProfileString(section, key, value, file), ERROR_REFUSED_INPUT);
-    QCOMPARE(Sandbox::readFile(file), QByteArray("[Network]\nWorkstation=1\n"));
+    const QString path =
+        file.contains(QLatin1Char('/')) ? sandbox.root() + '/' + file : sandbox.machine("/etc/trox/" + file);
+    if (!before.isNull()) {
+        QVERIFY(Sandbox::writeFile(path, before));
+        QVERIFY(QFile::setPermissions(path, QFile::Permissions(mode)));
+    }
+    if (error)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(error == ERROR_REFUSED_INPUT
+                                                                ? "^refused to write profile key "
+                                                                : "^couldn't write key 'Workstation'"));
+    QCOMPARE(::writeProfileString(write.at(0), write.at(1), write.at(2), file.contains('/') ? path : file),
+             error);
+    QCOMPARE(Sandbox::readFile(path), after);
+    if (after.isNull()) {
+        QVERIFY(!QFile::exists(sandbox.root() + "/plant"));
+        return;
+    }
+    QCOMPARE(int(QFileInfo(path).permissions() & 0x777), mode);
+    // Nothing else is left beside it.
+    QCOMPARE(QDir(QFileInfo(path).absolutePath())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QFileInfo(path).fileName()});
 }
 
 QTEST_GUILESS_MAIN(tst_profilefile)
