@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -24,34 +23,17 @@ private Q_SLOTS:
     void showAfterSetAgreesWithTheLogin();
     void landing_data();
     void landing();
-
-private:
-    struct Run
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    static Run run(const QStringList &arguments, const QString &program = QStringLiteral(CLI_PATH),
-                   const QStringList &prefix = {});
-    // Every file under the sandbox's machine prefix and home.
-    static QStringList files(const Sandbox &sandbox);
 };
 
-tst_trox_inst_env_cli::Run tst_trox_inst_env_cli::run(const QStringList &arguments, const QString &program,
-                                                      const QStringList &prefix)
+namespace {
+
+Ran run(const QStringList &arguments)
 {
-    QProcess process;
-    if (prefix.isEmpty())
-        process.start(program, arguments);
-    else
-        process.start(prefix.first(), prefix.mid(1) + QStringList{program} + arguments);
-    process.waitForFinished(30000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+    return runCommand(QStringList{CLI_PATH} + arguments);
 }
 
-QStringList tst_trox_inst_env_cli::files(const Sandbox &sandbox)
+// Every file under the sandbox's machine prefix and home.
+QStringList files(const Sandbox &sandbox)
 {
     QStringList found;
     QDirIterator it(sandbox.root(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -59,6 +41,8 @@ QStringList tst_trox_inst_env_cli::files(const Sandbox &sandbox)
         found << it.next();
     return found;
 }
+
+} // namespace
 
 void tst_trox_inst_env_cli::input_data()
 {
@@ -110,7 +94,7 @@ void tst_trox_inst_env_cli::input()
     QFETCH(QString, output);
 
     Sandbox sandbox;
-    const Run result = run(arguments);
+    const Ran result = run(arguments);
     QCOMPARE(result.exitCode, exitCode);
     if (exitCode == 2)
         QVERIFY2(result.err.contains(output.toUtf8()), result.err.constData());
@@ -124,47 +108,40 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
     if (!generatorAvailable())
         QSKIP("systemd's environment generator is not installed");
     Sandbox sandbox;
-    const QString root = sandbox.root() + QLatin1String("/opt/trox");
-    QVERIFY(QDir().mkpath(root + QLatin1String("/alpha/config/system")));
+    const QString root = sandbox.root() + "/opt/trox";
+    QVERIFY(QDir().mkpath(root + "/alpha/config/system"));
     // Values this session inherited from an older login, or from the caller's own shell.
     qputenv("OV_WORKSTATION", "12");
     qputenv("OV_SYSTEM", "alpha");
-    Run result =
-        run({QStringLiteral("set"), QLatin1String("OV_ROOT=") + root, QStringLiteral("OV_SYSTEM=alpha"),
-             QStringLiteral("OV_WORKSTATION=40"), QStringLiteral("OV_RESERVE_SERVER_ROOT=/srv/spare")});
-    QCOMPARE(result.exitCode, 0);
-
-    result = run({QStringLiteral("show"), QStringLiteral("--json")});
+    QCOMPARE(run({"set", "OV_ROOT=" + root, "OV_SYSTEM=alpha", "OV_WORKSTATION=40",
+                  "OV_RESERVE_SERVER_ROOT=/srv/spare"})
+                 .exitCode,
+             0);
+    Ran result = run({"show", "--json"});
     QCOMPARE(result.exitCode, 0);
     const QJsonObject shown = QJsonDocument::fromJson(result.out).object();
-    const QJsonObject variables = shown.value(QLatin1String("variables")).toObject();
+    const auto variable = [&shown](const char *name, const char *field) {
+        return shown["variables"][QLatin1String(name)][QLatin1String(field)];
+    };
 
     // The generator reads the machine file from /etc only, so it is shown it as a per-user file.
-    const QString generatorHome = sandbox.root() + QLatin1String("/generator");
-    QVERIFY(QDir().mkpath(generatorHome + QLatin1String("/environment.d")));
-    QVERIFY(QFile::copy(sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf")),
-                        generatorHome + QLatin1String("/environment.d/60-trox_inst_env.conf")));
+    const QString generatorHome = sandbox.root() + "/generator";
+    QVERIFY(Sandbox::writeFile(userEnvFile(generatorHome), Sandbox::readFile(machineEnvFile(sandbox))));
     const QMap<QByteArray, QByteArray> login = runGenerator(generatorHome);
     for (const char *name : Sandbox::variables()) {
-        const QJsonObject entry = variables.value(QLatin1String(name)).toObject();
-        const QJsonValue value = entry.value(QLatin1String("value"));
+        const QJsonValue value = variable(name, "value");
         QCOMPARE(value.isNull() ? QByteArray("<unset>") : value.toString().toUtf8(),
                  login.value(name, QByteArray("<unset>")));
     }
-    QCOMPARE(variables.value(QLatin1String("OV_WORKSTATION"))
-                 .toObject()
-                 .value(QLatin1String("session"))
-                 .toString(),
-             QStringLiteral("12"));
-    QCOMPARE(variables.value(QLatin1String("OV_ROOT")).toObject().value(QLatin1String("source")).toString(),
-             QStringLiteral("machine"));
-    const QJsonArray profiles = shown.value(QLatin1String("profiles")).toArray();
+    QCOMPARE(variable("OV_WORKSTATION", "session").toString(), QStringLiteral("12"));
+    QCOMPARE(variable("OV_ROOT", "source").toString(), QStringLiteral("machine"));
+    const QJsonArray profiles = shown["profiles"].toArray();
     QCOMPARE(profiles.size(), 3);
     for (const QJsonValue &profile : profiles)
-        QCOMPARE(profile.toObject().value(QLatin1String("workstation")).toString(), QStringLiteral("40"));
+        QCOMPARE(profile["workstation"].toString(), QStringLiteral("40"));
 
     // Set again to what is stored: nothing to report, nothing announced.
-    result = run({QStringLiteral("set"), QStringLiteral("OV_WORKSTATION=40")});
+    result = run({"set", "OV_WORKSTATION=40"});
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.out, QByteArray());
 }
@@ -194,39 +171,32 @@ void tst_trox_inst_env_cli::landing()
     QFETCH(bool, userRefused);
     QFETCH(int, exitCode);
     QFETCH(QStringList, said);
-    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+    if (!canRunAsNobody())
         QSKIP("needs root and setpriv to run as both");
 
     Sandbox sandbox;
-    QString program = QStringLiteral(CLI_PATH);
-    QStringList prefix;
+    QStringList command{CLI_PATH};
     if (unprivileged) {
         // The unprivileged user is kept out of root's directories by their modes.
-        program = sandbox.root() + QLatin1String("/trox_inst_env_cli");
-        QVERIFY(QFile::copy(QStringLiteral(CLI_PATH), program));
+        command = asNobody({sandbox.root() + "/trox_inst_env_cli"});
+        QVERIFY(QFile::copy(CLI_PATH, command.last()));
         QCOMPARE(chmod(QFile::encodeName(sandbox.root()).constData(), 0755), 0);
         QCOMPARE(chmod(QFile::encodeName(sandbox.machine(QString())).constData(), 0555), 0);
         for (const QString &dir : {sandbox.home(), sandbox.userConfig()})
             QCOMPARE(chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
-        prefix = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
-                             QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                             QStringLiteral("--")};
     } else {
-        QVERIFY(Sandbox::writeFile(sandbox.machine(QStringLiteral("/etc/environment.d")), "not a directory"));
+        QVERIFY(Sandbox::writeFile(sandbox.machine("/etc/environment.d"), "not a directory"));
         if (userRefused)
-            QVERIFY(Sandbox::writeFile(sandbox.userConfig() + QLatin1String("/environment.d"),
-                                       "not a directory"));
+            QVERIFY(Sandbox::writeFile(sandbox.userConfig() + "/environment.d", "not a directory"));
     }
     // Stand-alone without a number: no file of root's is written besides the variable.
-    const Run result =
-        run({QStringLiteral("set"), QStringLiteral("OV_SYSTEM=beta"), QStringLiteral("--stand-alone")},
-            program, prefix);
+    const Ran result = runCommand(command + QStringList{"set", "OV_SYSTEM=beta", "--stand-alone"});
     chmod(QFile::encodeName(sandbox.machine(QString())).constData(), 0755);
     chmod(QFile::encodeName(sandbox.root()).constData(), 0700);
     QCOMPARE(result.exitCode, exitCode);
     for (const QString &part : std::as_const(said))
         QVERIFY2(result.err.contains(part.toUtf8()), result.err.constData());
-    QCOMPARE(Sandbox::readFile(sandbox.userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf")),
+    QCOMPARE(Sandbox::readFile(userEnvFile(sandbox.userConfig())),
              userRefused ? QByteArray() : QByteArray("OV_SYSTEM=\"beta\"\n"));
 }
 
