@@ -34,15 +34,14 @@ const char *const faultNames[] = {
     "FIFO",      "device"};
 const char *const faultReasons[] = {
     "", "", "", "unfinished", "link owned by another user", "FIFO, device", "FIFO, device"};
-const char *const targetNames[] = {"machine environment", "both environments", "xsv.ini", "trox_system.ini",
-                                   "preferences"};
-// What the warning names; the machine file's designed fallback, for root, reaches no other user.
-const char *const targetWarnings[][2] = {
-    {"OV_SERVER_ROOT, OV_WORKSTATION only for the account", "reaches no other user"},
-    {"OV_WORKSTATION", "OV_SERVER_ROOT"},
-    {"xsv.ini", ""},
-    {"trox_system.ini", ""},
-    {"last known server", ""}};
+// Each target's name, and what the warning names; the machine file's designed fallback, for root,
+// reaches no other user.
+const char *const targets[][3] = {
+    {"machine environment", "OV_SERVER_ROOT, OV_WORKSTATION only for the account", "reaches no other user"},
+    {"both environments", "OV_WORKSTATION", "OV_SERVER_ROOT"},
+    {"xsv.ini", "xsv.ini", ""},
+    {"trox_system.ini", "trox_system.ini", ""},
+    {"preferences", "last known server", ""}};
 
 // 64 KiB of lines no write may touch, so that a full tmpfs cannot take a second copy.
 QByteArray padding(const char *comment)
@@ -70,7 +69,6 @@ private Q_SLOTS:
     void cleanup();
     void unwritableFile_data();
     void unwritableFile();
-    void unprivilegedUser();
     void killedWriter();
     void concurrentWriters_data();
     void concurrentWriters();
@@ -115,18 +113,11 @@ void tst_storeFaults::cleanup()
 
 QString tst_storeFaults::path(Target target, int which) const
 {
-    switch (target) {
-    case MachineEnv:
-    case BothEnv:
-        return which == 0 ? machineEnvFile(*m_sandbox) : userEnvFile(m_sandbox->userConfig());
-    case Profile:
-        return m_sandbox->machine("/etc/trox/xsv.ini");
-    case SystemProfile:
-        return m_root + "/alpha/config/system/trox_system.ini";
-    case Settings:
-        return m_sandbox->machine("/etc/xdg/Quarnby Technology/trox_inst_env.conf");
-    }
-    return QString();
+    const QString paths[] = {machineEnvFile(*m_sandbox), machineEnvFile(*m_sandbox),
+                             m_sandbox->machine("/etc/trox/xsv.ini"),
+                             m_root + "/alpha/config/system/trox_system.ini",
+                             m_sandbox->machine("/etc/xdg/Quarnby Technology/trox_inst_env.conf")};
+    return which ? userEnvFile(m_sandbox->userConfig()) : paths[target];
 }
 
 QStringList tst_storeFaults::directories(Target target) const
@@ -234,7 +225,7 @@ void tst_storeFaults::unwritableFile_data()
         for (int target : {MachineEnv, BothEnv, Profile, SystemProfile, Settings}) {
             if (fault == UnfinishedValue && target > BothEnv)
                 continue;
-            QTest::addRow("%s, %s", faultNames[fault], targetNames[target]) << fault << target;
+            QTest::addRow("%s, %s", faultNames[fault], targets[target][0]) << fault << target;
         }
     }
 }
@@ -263,7 +254,7 @@ void tst_storeFaults::unwritableFile()
         QVERIFY2(faulted ? now == it.value() : now != it.value(), qPrintable(it.key()));
     }
     QCOMPARE(seen.last().title, QStringLiteral("Information")); // the restart notice comes last
-    for (const char *named : targetWarnings[target])
+    for (const char *named : {targets[target][1], targets[target][2]})
         QVERIFY2(warning.contains(QLatin1String(named)), qPrintable(warning));
     if (target == MachineEnv)
         QVERIFY(Sandbox::readFile(path(BothEnv, 1))
@@ -275,26 +266,6 @@ void tst_storeFaults::unwritableFile()
                                                                                        : ENOSPC));
     if (target != MachineEnv && target != Settings) // QSettings gives no reason
         QVERIFY2(warning.contains(reason), qPrintable(warning + " / " + reason));
-}
-
-void tst_storeFaults::unprivilegedUser()
-{
-    if (!canRunAsNobody())
-        QSKIP("needs root and setpriv to write as another user");
-    writeOldFiles();
-    const QString configHome = m_sandbox->root() + "/nobody";
-    QVERIFY(QDir().mkpath(configHome));
-    QCOMPARE(chown(QFile::encodeName(configHome).constData(), 65534, 65534), 0);
-    QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", configHome);
-    env.insert("QT_LOGGING_RULES", "*.debug=false");
-    // Variable per-user (2), profile refused (EACCES), preferences refused (QSettings::AccessError).
-    QCOMPARE(runCommand(asNobody({STORE_HELPER, "apply", "OV_X", "1", "1"}), env).out,
-             QByteArray("1 2 13 1\n"));
-    for (auto it = m_old.cbegin(); it != m_old.cend(); ++it)
-        QVERIFY2(Sandbox::readFile(it.key()) == it.value(), qPrintable(it.key()));
-    QCOMPARE(Sandbox::readFile(userEnvFile(configHome)), QByteArray("OV_X_1=\"v1\"\n"));
 }
 
 void tst_storeFaults::killedWriter()
@@ -348,8 +319,8 @@ void tst_storeFaults::concurrentWriters()
         writers[i].start(STORE_HELPER, {i ? second : "apply", tags[i], "1", QString::number(rounds)});
     const QByteArray results = helperOutput(writers[0]) + helperOutput(writers[1]);
     QCOMPARE(results.count('\n'), 2 * rounds);
-    for (const QByteArray &line : results.split('\n')) // "i where profileError settingsStatus"
-        QVERIFY2(line.isEmpty() || line.endsWith(" 0 0"), line.constData());
+    for (const QByteArray &line : results.split('\n')) // "i where machineError userError profile settings"
+        QVERIFY2(line.isEmpty() || line.endsWith(" 0 0 0 0"), line.constData());
     const QByteArray machine = Sandbox::readFile(path(MachineEnv));
     const QByteArray profile = Sandbox::readFile(path(Profile));
     const auto settings = openPreferences();
@@ -407,40 +378,28 @@ void tst_storeFaults::oddTargetsPreserved()
 
 // What other users and killed writers leave around a file: a write goes through, keeping what the
 // file carries, or fails with a reason naming the cause (a per-user target is written on its own).
-enum Around {
-    ForeignReadLock,
-    HeldLock,
-    Attributes,
-    OwnerOnly,
-    Leftover,
-    BindMount,
-    ForeignHome,
-    NoHome,
-    SwappedDirectory
-};
+enum Around { ReadLock, HeldLock, Attributes, OwnerOnly, Leftover, BindMount, ForeignHome, NoHome, Swapped };
 
 void tst_storeFaults::sharedFile_data()
 {
     QTest::addColumn<int>("around");
     QTest::addColumn<int>("target");
     QTest::addColumn<QString>("reason"); // empty: written
-    for (int target : {MachineEnv, Profile}) {
-        QTest::addRow("read lock by another user, %s", targetNames[target])
-            << int(ForeignReadLock) << target << "";
-        QTest::addRow("group, ACL and xattr kept, %s", targetNames[target])
-            << int(Attributes) << target << "";
-        QTest::addRow("temporary file of a killed writer, %s", targetNames[target])
-            << int(Leftover) << target << "";
+    const auto row = [](const char *name, Around around, Target target, const char *reason = "") {
+        QTest::addRow("%s, %s", name, targets[target][0]) << int(around) << int(target) << reason;
+    };
+    for (Target target : {MachineEnv, Profile}) {
+        row("read lock by another user", ReadLock, target);
+        row("group, ACL and xattr kept", Attributes, target);
+        row("temporary file of a killed writer", Leftover, target);
     }
-    QTest::newRow("lock held past the wait") << int(HeldLock) << int(MachineEnv) << "locked for longer";
-    QTest::newRow("readable only by root") << int(OwnerOnly) << int(MachineEnv) << "";
-    QTest::newRow("bind-mounted") << int(BindMount) << int(Profile) << "bind-mounted";
-    QTest::newRow("another user's home") << int(ForeignHome) << int(BothEnv) << "owned by another user";
-    QTest::newRow("preferences in another user's directory")
-        << int(ForeignHome) << int(Settings) << "not permitted";
-    QTest::newRow("HOME unset") << int(NoHome) << int(BothEnv) << "HOME is not set";
-    QTest::newRow("directory swapped for a link mid-write")
-        << int(SwappedDirectory) << int(SystemProfile) << "";
+    row("lock held past the wait", HeldLock, MachineEnv, "locked for longer");
+    row("readable only by root", OwnerOnly, MachineEnv);
+    row("bind-mounted", BindMount, Profile, "bind-mounted");
+    row("another user's home", ForeignHome, BothEnv, "owned by another user");
+    row("another user's directory", ForeignHome, Settings, "not permitted");
+    row("HOME unset", NoHome, BothEnv, "HOME is not set");
+    row("directory swapped for a link mid-write", Swapped, SystemProfile);
 }
 
 void tst_storeFaults::sharedFile()
@@ -464,9 +423,9 @@ void tst_storeFaults::sharedFile()
         return m_holders.back()->waitForReadyRead(5000);
     };
     QCOMPARE(chmod(QFile::encodeName(m_sandbox->root()).constData(), 0755), 0);
-    if (around == ForeignReadLock)
+    if (around == ReadLock)
         QVERIFY(hold(asNobody({"flock", "-s", directory})) && hold(asNobody({"flock", "-s", file})));
-    else if (around == HeldLock || around == SwappedDirectory)
+    else if (around == HeldLock || around == Swapped)
         QVERIFY(hold({"flock", "-o", directory + "/." + QFileInfo(file).fileName() + ".lock"}));
     else if (around == Attributes)
         QVERIFY(shell("chgrp 65534 \"$0\" && chmod 664 \"$0\" && setfacl -m u:65534:rw \"$0\" && "
@@ -487,7 +446,7 @@ void tst_storeFaults::sharedFile()
     const QByteArray before = attributes();
 
     quint32 written = 0;
-    if (around == SwappedDirectory) {
+    if (around == Swapped) {
         // Its parent's owner swaps the directory for a link while the writer waits for the lock.
         const QByteArray name = QFile::encodeName(directory), victim = name + "-victim";
         const int watch = inotify_init1(IN_CLOEXEC);
@@ -504,8 +463,8 @@ void tst_storeFaults::sharedFile()
         QVERIFY(swapped && unlink(name) == 0 && rename(name + ".old", name) == 0 && rmdir(victim) == 0);
     }
     const quint32 error =
-        around == SwappedDirectory ? written
-        : target == Profile        ? writeProfileString("Network", "Workstation", "9", "xsv.ini")
+        around == Swapped   ? written
+        : target == Profile ? writeProfileString("Network", "Workstation", "9", "xsv.ini")
         : target == Settings
             ? quint32(!savePreferences([](QSettings &store) { store.setValue("a", "/new"); }))
         : target == BothEnv ? setRegistryValue(Registry::userRoot,

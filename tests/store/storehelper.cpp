@@ -10,12 +10,13 @@
 
 #include <cstdio>
 
-// storehelper write NAME VALUE     setEnvironmentVariable, prints "where machineError userError"
 // storehelper apply TAG FROM TO    for i in FROM..TO: variable TAG_i, key TAG_i of xsv.ini [Network] and
-//                                  preference TAG_i set to "vi"; prints "i where profileError settingsStatus"
+//                                  preference TAG_i set to "vi"; prints
+//                                  "i where machineError userError profileError settingsStatus"
 // storehelper save TAG FROM TO     the same, the preference through savePreferences (status -1 if refused)
 // storehelper cycle                prints "ready", then sets OV_ROOT, xsv.ini's Workstation and the last
 //                                  known server to A, B, A, ... until killed
+// storehelper fakebus PATH ANSWERS a FakeBus at PATH for a minute
 // storehelper systemd RECORD_FILE  owns org.freedesktop.systemd1, appends each SetEnvironment call
 // storehelper silent               owns org.freedesktop.systemd1 and never answers
 // storehelper probe                org.trox.EnvProbe: Value(name) from its own environment
@@ -78,12 +79,6 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     const QStringList args = application.arguments().mid(1);
     const QString mode = args.value(0);
-    if (mode == QLatin1String("write") && args.size() == 3) {
-        const VariableWrite result = setEnvironmentVariable(args.at(1), args.at(2));
-        std::printf("%d %u %u\n", int(result.where), result.machineError, result.userError);
-        return 0;
-    }
-
     if ((mode == QLatin1String("apply") || mode == QLatin1String("save")) && args.size() == 4) {
         for (int i = args.at(2).toInt(); i <= args.at(3).toInt(); ++i) {
             const QString name = args.at(1) + QLatin1Char('_') + QString::number(i);
@@ -91,15 +86,17 @@ int main(int argc, char **argv)
             const VariableWrite variable = setEnvironmentVariable(name, value);
             const quint32 profile =
                 writeProfileString(QStringLiteral("Network"), name, value, QStringLiteral("xsv.ini"));
+            int settings = -1;
             if (mode == QLatin1String("save")) {
-                const bool saved = savePreferences([&](QSettings &store) { store.setValue(name, value); });
-                std::printf("%d %d %u %d\n", i, int(variable.where), profile, saved ? 0 : -1);
-                continue;
+                settings = savePreferences([&](QSettings &store) { store.setValue(name, value); }) ? 0 : -1;
+            } else {
+                const auto store = openPreferences();
+                store->setValue(name, value);
+                store->sync();
+                settings = int(store->status());
             }
-            const auto settings = openPreferences();
-            settings->setValue(name, value);
-            settings->sync();
-            std::printf("%d %d %u %d\n", i, int(variable.where), profile, int(settings->status()));
+            std::printf("%d %d %u %u %u %d\n", i, int(variable.where), variable.machineError,
+                        variable.userError, profile, settings);
         }
         return 0;
     }
