@@ -124,10 +124,7 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
         return shown["variables"][QLatin1String(name)][QLatin1String(field)];
     };
 
-    // The generator reads the machine file from /etc only, so it is shown it as a per-user file.
-    const QString generatorHome = sandbox.root() + "/generator";
-    QVERIFY(Sandbox::writeFile(userEnvFile(generatorHome), Sandbox::readFile(machineEnvFile(sandbox))));
-    const QMap<QByteArray, QByteArray> login = runGenerator(generatorHome);
+    const auto login = loginReading(Sandbox::readFile(machineEnvFile(sandbox)), sandbox.root());
     for (const char *name : Sandbox::variables()) {
         const QJsonValue value = variable(name, "value");
         QCOMPARE(value.isNull() ? QByteArray("<unset>") : value.toString().toUtf8(),

@@ -76,6 +76,21 @@ inline QString userEnvFile(const QString &configHome)
     return configHome + QLatin1String("/environment.d/61-trox_inst_env.conf");
 }
 
+// The generator reads the machine file from /etc only: it is shown the file as a per-user one of
+// another configuration directory, scratch. What the host's own environment.d files add is left out.
+inline QMap<QByteArray, QByteArray> loginReading(const QByteArray &machineFile, const QString &scratch,
+                                                 const QMap<QString, QString> &environment = {})
+{
+    const QMap<QByteArray, QByteArray> host = runGenerator(scratch + QLatin1String("/empty"), environment);
+    Sandbox::writeFile(userEnvFile(scratch + QLatin1String("/shown")), machineFile);
+    QMap<QByteArray, QByteArray> reading = runGenerator(scratch + QLatin1String("/shown"), environment);
+    for (auto it = host.cbegin(); it != host.cend(); ++it) {
+        if (reading.value(it.key()) == it.value())
+            reading.remove(it.key());
+    }
+    return reading;
+}
+
 struct Ran
 {
     int exitCode = -1; // also for a crash or a command that never ends

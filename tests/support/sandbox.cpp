@@ -49,21 +49,6 @@ Sandbox::~Sandbox()
     }
 }
 
-QString Sandbox::machine(const QString &absolutePath) const
-{
-    return m_dir.path() + QLatin1String("/prefix") + absolutePath;
-}
-
-QString Sandbox::home() const
-{
-    return m_dir.path() + QLatin1String("/home");
-}
-
-QString Sandbox::userConfig() const
-{
-    return home() + QLatin1String("/.config");
-}
-
 QByteArray Sandbox::readFile(const QString &path)
 {
     QFile file(path);

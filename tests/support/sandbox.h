@@ -20,9 +20,12 @@ public:
 
     QString root() const { return m_dir.path(); }
     // The machine-level path under the prefix ("/etc/trox/xsv.ini" -> "<root>/prefix/etc/trox/xsv.ini").
-    QString machine(const QString &absolutePath) const;
-    QString home() const;
-    QString userConfig() const;
+    QString machine(const QString &absolutePath) const
+    {
+        return root() + QLatin1String("/prefix") + absolutePath;
+    }
+    QString home() const { return root() + QLatin1String("/home"); }
+    QString userConfig() const { return home() + QLatin1String("/.config"); }
 
     // The tool's six variables, in the order the dialog loads them.
     static const QList<const char *> &variables();
