@@ -4,9 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <cerrno>
@@ -37,8 +35,8 @@ class tst_machinestore : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void machineWideWriteLeavesUserFile();
-    void editsInPlaceKeepingModeAndLink();
+    void machineFile_data();
+    void machineFile();
     void keys_data();
     void keys();
     void refusedInput_data();
@@ -52,46 +50,40 @@ private Q_SLOTS:
     void loadsWhatTheLoginGets();
 };
 
-void tst_machinestore::machineWideWriteLeavesUserFile()
+void tst_machinestore::machineFile_data()
 {
-    Sandbox sandbox;
-    const QByteArray userBefore("OV_ROOT=\"/home/me/trox\"\n");
-    QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), userBefore));
-
-    const VariableWrite first =
-        setEnvironmentVariable(QStringLiteral("OV_ROOT"), QStringLiteral("/opt/trox"));
-    QCOMPARE(first.where, VariableWrite::MachineWide);
-    QCOMPARE(first.machineError, 0u);
-    QCOMPARE(setEnvironmentVariable(QStringLiteral("OV_WORKSTATION"), QStringLiteral("12")).where,
-             VariableWrite::MachineWide);
-
-    QCOMPARE(Sandbox::readFile(machineEnvFile(sandbox)),
-             QByteArray("OV_ROOT=\"/opt/trox\"\nOV_WORKSTATION=\"12\"\n"));
-    QCOMPARE(modeOf(machineEnvFile(sandbox)), 0644);
-    QCOMPARE(modeOf(QFileInfo(machineEnvFile(sandbox)).absolutePath()), 0755);
-    QCOMPARE(QDir(QFileInfo(machineEnvFile(sandbox)).absolutePath())
-                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("60-trox_inst_env.conf")});
-    QCOMPARE(Sandbox::readFile(userEnvFile(sandbox.userConfig())), userBefore);
+    QTest::addColumn<QByteArray>("before"); // null: no file; else the file a link in its place leads to
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("new") << QByteArray() << QByteArray("OV_ROOT=\"/new\"\n");
+    QTest::newRow("edited in place through a link")
+        << QByteArray("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/old\"\nOV_SYSTEM=plant\n")
+        << QByteArray("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/new\"\nOV_SYSTEM=plant\n");
 }
 
-void tst_machinestore::editsInPlaceKeepingModeAndLink()
+void tst_machinestore::machineFile()
 {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
     Sandbox sandbox;
-    const QString real = sandbox.root() + QLatin1String("/elsewhere/trox.conf");
-    const QByteArray before("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/old\"\nOV_SYSTEM=plant\n");
-    QVERIFY(Sandbox::writeFile(real, before));
-    QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-    QVERIFY(QDir().mkpath(QFileInfo(machineEnvFile(sandbox)).absolutePath()));
-    QVERIFY(QFile::link(real, machineEnvFile(sandbox)));
+    const QString file = machineEnvFile(sandbox), directory = QFileInfo(file).absolutePath();
+    const QString real = before.isNull() ? file : sandbox.root() + "/elsewhere/trox.conf";
+    const QByteArray user("OV_ROOT=\"/home/me/trox\"\n");
+    QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), user));
+    if (!before.isNull()) {
+        QVERIFY(Sandbox::writeFile(real, before) && QDir().mkpath(directory) && QFile::link(real, file));
+        QCOMPARE(chmod(QFile::encodeName(real).constData(), 0640), 0);
+    }
 
-    QCOMPARE(setRegistryValue(Registry::machineRoot, machineKey, QStringLiteral("OV_ROOT"),
-                              QStringLiteral("/new")),
-             0u);
-    QVERIFY(QFileInfo(machineEnvFile(sandbox)).isSymLink());
-    QCOMPARE(Sandbox::readFile(real),
-             QByteArray("# managed by hand\r\nPATH_EXTRA=\"/x\"\n\nOV_ROOT=\"/new\"\nOV_SYSTEM=plant\n"));
+    const VariableWrite write = setEnvironmentVariable("OV_ROOT", "/new");
+    QCOMPARE(write.where, VariableWrite::MachineWide);
+    QCOMPARE(write.machineError, 0u);
+    QCOMPARE(QFileInfo(file).isSymLink(), !before.isNull());
+    QCOMPARE(Sandbox::readFile(real), after);
     QCOMPARE(modeOf(real), 0644); // every login reads it, so others may read it
+    QCOMPARE(modeOf(directory), 0755);
+    QCOMPARE(QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"60-trox_inst_env.conf"});
+    QCOMPARE(Sandbox::readFile(userEnvFile(sandbox.userConfig())), user); // the login's own value stays
 }
 
 void tst_machinestore::keys_data()
@@ -116,10 +108,8 @@ void tst_machinestore::keys()
     QFETCH(int, writes);
     Sandbox sandbox;
     if (!writes)
-        QTest::ignoreMessage(QtDebugMsg,
-                             QRegularExpression(QStringLiteral("^no environment file stands for key ")));
-    QCOMPARE(setRegistryValue(root, subKey, QStringLiteral("OV_SYSTEM"), QStringLiteral("plant")),
-             writes ? 0u : quint32(ENOENT));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^no environment file stands for key "));
+    QCOMPARE(setRegistryValue(root, subKey, "OV_SYSTEM", "plant"), writes ? 0u : quint32(ENOENT));
     QCOMPARE(QFile::exists(machineEnvFile(sandbox)), writes == 1);
     QCOMPARE(QFile::exists(userEnvFile(sandbox.userConfig())), writes == 2);
     if (!writes) {
@@ -163,7 +153,7 @@ void tst_machinestore::refusedInput()
     const QByteArray before("OV_ROOT=\"/opt/trox\"\n");
     QVERIFY(Sandbox::writeFile(machineEnvFile(sandbox), before));
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write variable ")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^refused to write variable "));
     const VariableWrite write = setEnvironmentVariable(name, value);
     QCOMPARE(write.where, VariableWrite::Nowhere);
     QCOMPARE(write.machineError, ERROR_REFUSED_INPUT);
@@ -171,7 +161,7 @@ void tst_machinestore::refusedInput()
     QCOMPARE(Sandbox::readFile(machineEnvFile(sandbox)), before);
     QVERIFY(!QFile::exists(userEnvFile(sandbox.userConfig())));
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^refused to write variable ")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^refused to write variable "));
     QCOMPARE(setRegistryValue(Registry::userRoot, userKey, name, value), ERROR_REFUSED_INPUT);
     QVERIFY(!QFile::exists(userEnvFile(sandbox.userConfig())));
 }
