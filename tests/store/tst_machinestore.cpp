@@ -71,7 +71,7 @@ void tst_machinestore::machineFile()
     QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), user));
     if (!before.isNull()) {
         QVERIFY(Sandbox::writeFile(real, before) && QDir().mkpath(directory) && QFile::link(real, file));
-        QCOMPARE(chmod(QFile::encodeName(real).constData(), 0640), 0);
+        QCOMPARE(chmod(QFile::encodeName(real).constData(), 0600), 0);
     }
 
     const VariableWrite write = setEnvironmentVariable("OV_ROOT", "/new");
