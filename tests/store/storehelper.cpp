@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 // storehelper apply TAG FROM TO    for i in FROM..TO: variable TAG_i, key TAG_i of xsv.ini [Network] and
 //                                  preference TAG_i set to "vi"; prints
@@ -20,18 +21,6 @@
 // storehelper systemd RECORD_FILE  owns org.freedesktop.systemd1, appends each SetEnvironment call
 // storehelper silent               owns org.freedesktop.systemd1 and never answers
 // storehelper probe                org.trox.EnvProbe: Value(name) from its own environment
-
-namespace {
-
-QDBusConnection bus()
-{
-    QByteArray address = qgetenv("DBUS_STARTER_ADDRESS");
-    if (address.isEmpty())
-        address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    return QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("helper"));
-}
-
-} // namespace
 
 class Manager : public QObject, protected QDBusContext
 {
@@ -84,8 +73,7 @@ int main(int argc, char **argv)
             const QString name = args.at(1) + QLatin1Char('_') + QString::number(i);
             const QString value = QLatin1Char('v') + QString::number(i);
             const VariableWrite variable = setEnvironmentVariable(name, value);
-            const quint32 profile =
-                writeProfileString(QStringLiteral("Network"), name, value, QStringLiteral("xsv.ini"));
+            const quint32 profile = writeProfileString("Network", name, value, "xsv.ini");
             int settings = -1;
             if (mode == QLatin1String("save")) {
                 settings = savePreferences([&](QSettings &store) { store.setValue(name, value); }) ? 0 : -1;
@@ -100,54 +88,55 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    if (mode == QLatin1String("cycle")) {
+    const auto ready = [] {
         std::printf("ready\n");
         std::fflush(stdout);
+    };
+    if (mode == QLatin1String("cycle")) {
+        ready();
         for (unsigned i = 1;; ++i) {
             const QString value = QLatin1String(i % 2 ? "B" : "A");
-            setRegistryValue(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey),
-                             QStringLiteral("OV_ROOT"), value);
-            writeProfileString(QStringLiteral("Network"), QStringLiteral("Workstation"), value,
-                               QStringLiteral("xsv.ini"));
-            openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), value);
+            setRegistryValue(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), "OV_ROOT",
+                             value);
+            writeProfileString("Network", "Workstation", value, "xsv.ini");
+            openPreferences()->setValue("lastKnownServer/server", value);
         }
     }
-
-    if (mode == QLatin1String("fakebus") && args.size() == 3) {
-        FakeBus fake(args.at(1), args.at(2).toInt());
-        std::printf("ready\n");
-        std::fflush(stdout);
+    const auto serve = [&] {
+        ready();
+        // Never outlive a test run that forgot to stop us.
         QTimer::singleShot(60000, &application, &QCoreApplication::quit);
         return application.exec();
+    };
+    if (mode == QLatin1String("fakebus") && args.size() == 3) {
+        FakeBus fake(args.at(1), args.at(2).toInt());
+        return serve();
     }
 
-    QObject *served = nullptr;
+    std::unique_ptr<QObject> served;
     QString service, path;
     if (mode == QLatin1String("systemd") || mode == QLatin1String("silent")) {
-        served = new Manager(args.value(1), mode == QLatin1String("systemd"));
+        served = std::make_unique<Manager>(args.value(1), mode == QLatin1String("systemd"));
         service = QStringLiteral("org.freedesktop.systemd1");
         path = QStringLiteral("/org/freedesktop/systemd1");
     } else if (mode == QLatin1String("probe")) {
-        served = new Probe;
+        served = std::make_unique<Probe>();
         service = QStringLiteral("org.trox.EnvProbe");
         path = QStringLiteral("/probe");
     } else {
         std::fprintf(stderr, "unknown mode\n");
         return 2;
     }
-    QDBusConnection connection = bus();
-    if (!connection.registerObject(path, served, QDBusConnection::ExportAllSlots) ||
+    // A bus-activated probe is told its bus apart from the session's.
+    const QByteArray starter = qgetenv("DBUS_STARTER_ADDRESS");
+    QDBusConnection connection = QDBusConnection::connectToBus(
+        QString::fromLatin1(starter.isEmpty() ? qgetenv("DBUS_SESSION_BUS_ADDRESS") : starter), "helper");
+    if (!connection.registerObject(path, served.get(), QDBusConnection::ExportAllSlots) ||
         !connection.registerService(service)) {
         std::fprintf(stderr, "cannot serve %s\n", qPrintable(service));
         return 1;
     }
-    std::printf("ready\n");
-    std::fflush(stdout);
-    // Never outlive a test run that forgot to stop us.
-    QTimer::singleShot(60000, &application, &QCoreApplication::quit);
-    const int code = application.exec();
-    delete served;
-    return code;
+    return serve();
 }
 
 #include "storehelper.moc"

@@ -19,22 +19,16 @@ public:
         : m_directory(directory)
         , m_helper(helper)
     {
-        QDir().mkpath(directory + QLatin1String("/services"));
-        Sandbox::writeFile(directory + QLatin1String("/services/org.trox.EnvProbe.service"),
+        Sandbox::writeFile(directory + "/services/org.trox.EnvProbe.service",
                            "[D-BUS Service]\nName=org.trox.EnvProbe\nExec=" + QFile::encodeName(helper) +
                                " probe\n");
-        const QString config = directory + QLatin1String("/bus.conf");
+        const QString config = directory + "/bus.conf";
         Sandbox::writeFile(
             config,
-            QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                           "Configuration 1.0//EN\"\n"
-                           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                           "<busconfig><type>session</type>"
-                           "<listen>unix:path=%1/bus</listen><auth>EXTERNAL</auth>"
-                           "<servicedir>%1/services</servicedir>"
+            QStringLiteral("<busconfig><type>session</type><listen>unix:path=%1/bus</listen>"
+                           "<auth>EXTERNAL</auth><servicedir>%1/services</servicedir>"
                            "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                           "<allow eavesdrop=\"true\"/>"
-                           "<allow own=\"*\"/></policy></busconfig>\n")
+                           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
                 .arg(directory)
                 .toUtf8());
         m_daemon.start(QStringLiteral("dbus-daemon"),
