@@ -62,29 +62,9 @@ class tst_hostileInputs : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
     void hostileValue_data();
     void hostileValue();
-
-private:
-    // Presses Ok and checks every file it may have written against the dialog's labels.
-    void pressOkAndCheck(bool standalone);
-
-    std::unique_ptr<Sandbox> m_sandbox;
-    std::unique_ptr<trox_inst_envDialog> m_dialog;
 };
-
-void tst_hostileInputs::init()
-{
-    m_sandbox = std::make_unique<Sandbox>();
-}
-
-void tst_hostileInputs::cleanup()
-{
-    m_dialog.reset();
-    m_sandbox.reset();
-}
 
 void tst_hostileInputs::hostileValue_data()
 {
@@ -105,6 +85,7 @@ void tst_hostileInputs::hostileValue()
     QFETCH(bool, typed);
     if (!generatorAvailable())
         QSKIP("systemd's environment generator is not installed");
+    Sandbox sandbox;
     if (!typed) {
         // Loaded: every variable starts with the value; stand-alone makes Ok write the root as the
         // server root, and the workstation goes into the profiles.
@@ -112,21 +93,20 @@ void tst_hostileInputs::hostileValue()
             qputenv(name, value);
         qputenv("OV_SERVER_ROOT", "/srv/main");
     } else {
-        Sandbox::setVariables({QStringLiteral("OV_ROOT=/opt/trox"), QStringLiteral("OV_SYSTEM=plant"),
-                               QStringLiteral("OV_SERVER_ROOT=/srv/main")});
+        Sandbox::setVariables({"OV_ROOT=/opt/trox", "OV_SYSTEM=plant", "OV_SERVER_ROOT=/srv/main"});
     }
-    m_dialog = std::make_unique<trox_inst_envDialog>();
-    QVERIFY(LoadWatcher::showLoaded(*m_dialog));
+    trox_inst_envDialog dialog;
+    QVERIFY(LoadWatcher::showLoaded(dialog));
 
     if (!typed) {
-        QCOMPARE(m_dialog->root->text(), qEnvironmentVariable("OV_ROOT"));
-        QCOMPARE(m_dialog->workstation->text(), qEnvironmentVariable("OV_WORKSTATION"));
-        m_dialog->standalone->setChecked(true);
+        QCOMPARE(dialog.root->text(), qEnvironmentVariable("OV_ROOT"));
+        QCOMPARE(dialog.workstation->text(), qEnvironmentVariable("OV_WORKSTATION"));
+        dialog.standalone->setChecked(true);
     } else {
         // Each editor gets the value typed into its line edit and Ok; one that refuses it is cancelled.
         const QString text = QString::fromUtf8(value);
         ModalCatcher catcher;
-        catcher.ignore(m_dialog.get());
+        catcher.ignore(&dialog);
         catcher.setResponder([&](QWidget *modal) {
             if (qobject_cast<QMessageBox *>(modal))
                 return false;
@@ -138,34 +118,30 @@ void tst_hostileInputs::hostileValue()
             }
             return true;
         });
-        for (QPushButton *set : {m_dialog->setRoot, m_dialog->setSystem, m_dialog->setServer,
-                                 m_dialog->setReserveServer, m_dialog->setWorkstation})
+        for (QPushButton *set : {dialog.setRoot, dialog.setSystem, dialog.setServer, dialog.setReserveServer,
+                                 dialog.setWorkstation})
             QTest::mouseClick(set, Qt::LeftButton);
-        QCOMPARE(m_dialog->system->text(), text.left(32767)); // the chooser takes any text a line edit holds
+        QCOMPARE(dialog.system->text(), text.left(32767)); // the chooser takes any text a line edit holds
     }
-    pressOkAndCheck(!typed);
-}
 
-void tst_hostileInputs::pressOkAndCheck(bool standalone)
-{
+    // Ok writes what the labels show, or the warning names what it could not write.
+    const QString workstation = dialog.workstation->text();
     const QMap<QString, QString> shown{
-        {QStringLiteral("OV_ROOT"), m_dialog->root->text()},
-        {QStringLiteral("OV_SYSTEM"), m_dialog->system->text()},
-        {QStringLiteral("OV_SERVER_ROOT"), standalone ? m_dialog->root->text() : m_dialog->server->text()},
-        {QStringLiteral("OV_RESERVE_SERVER_ROOT"), m_dialog->reserveserver->text()},
-        {QStringLiteral("OV_WORKSTATION"), m_dialog->workstation->text()}};
+        {"OV_ROOT", dialog.root->text()},
+        {"OV_SYSTEM", dialog.system->text()},
+        {"OV_SERVER_ROOT", typed ? dialog.server->text() : dialog.root->text()},
+        {"OV_RESERVE_SERVER_ROOT", dialog.reserveserver->text()},
+        {"OV_WORKSTATION", workstation}};
     QMap<QString, QString> baseline;
     for (const char *name : Sandbox::variables())
         baseline.insert(QLatin1String(name), qEnvironmentVariable(name));
-    const QString workstation = m_dialog->workstation->text();
-
     ModalCatcher catcher;
-    catcher.ignore(m_dialog.get());
-    QTest::mouseClick(m_dialog->ok, Qt::LeftButton);
-    QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
+    catcher.ignore(&dialog);
+    QTest::mouseClick(dialog.ok, Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
     const QString warning = catcher.seen.size() == 2 ? catcher.seen.first().text : QString();
 
-    const auto written = loginReading(Sandbox::readFile(machineEnvFile(*m_sandbox)), m_sandbox->root());
+    const auto written = loginReading(Sandbox::readFile(machineEnvFile(sandbox)), sandbox.root());
     for (auto it = written.cbegin(); it != written.cend(); ++it)
         QVERIFY2(shown.contains(QString::fromLatin1(it.key())), it.key().constData());
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
@@ -173,27 +149,20 @@ void tst_hostileInputs::pressOkAndCheck(bool standalone)
             continue;
         const QByteArray got = written.value(it.key().toLatin1(), "<unset>");
         QVERIFY2(got == it.value().toUtf8() || (got == "<unset>" && warning.contains(it.key())),
-                 qPrintable(it.key() + QLatin1String(": ") + QString::fromUtf8(got.left(80))));
+                 qPrintable(it.key() + ": " + QString::fromUtf8(got.left(80))));
     }
-
-    const struct
-    {
-        QString file;
-        QByteArray section;
-    } profiles[] = {{m_sandbox->machine("/etc/trox/xsv.ini"), "[Network]"},
-                    {m_sandbox->machine("/etc/trox/taskbase.ini"), "[System]"}};
-    for (const auto &profile : profiles) {
-        const auto entries = profileEntries(Sandbox::readFile(profile.file));
-        if (workstation.isEmpty() || warning.contains(QFileInfo(profile.file).fileName())) {
+    // Nothing but the one key in its one section.
+    const QByteArray profiles[][2] = {{"xsv.ini", "[Network]"}, {"taskbase.ini", "[System]"}};
+    for (const auto &[name, section] : profiles) {
+        const auto entries = profileEntries(Sandbox::readFile(sandbox.machine("/etc/trox/" + name)));
+        if (workstation.isEmpty() || warning.contains(QLatin1String(name)))
             QVERIFY(entries.isEmpty());
-            continue;
-        }
-        const decltype(entries) expected{{profile.section, QByteArray()},
-                                         {profile.section + "Workstation", workstation.toUtf8()}};
-        QCOMPARE(entries, expected);
+        else
+            QCOMPARE(entries,
+                     decltype(entries)({{section, {}}, {section + "Workstation", workstation.toUtf8()}}));
     }
-    if (!standalone)
-        QCOMPARE(openPreferences()->value(QStringLiteral("lastKnownServer/server")).toString(),
+    if (typed)
+        QCOMPARE(openPreferences()->value("lastKnownServer/server").toString(),
                  shown.value("OV_SERVER_ROOT"));
 }
 
