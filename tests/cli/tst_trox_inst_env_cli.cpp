@@ -50,41 +50,35 @@ void tst_trox_inst_env_cli::input_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output"); // on standard error for invalid input, else standard output
 
-    const auto set = [](std::initializer_list<const char *> words) {
-        QStringList arguments{QStringLiteral("set")};
-        for (const char *word : words)
-            arguments << QString::fromUtf8(word);
-        return arguments;
+    const auto row = [](const char *name, const char *words, int exitCode, const char *output) {
+        QTest::newRow(name) << QString::fromUtf8(words).split(' ') << exitCode << output;
     };
-    QTest::newRow("workstation 1000abc") << set({"OV_WORKSTATION=1000abc"}) << 2 << "between 1 and 999";
-    QTest::newRow("workstation 0") << set({"OV_WORKSTATION=0"}) << 2 << "between 1 and 999";
-    QTest::newRow("workstation empty") << set({"OV_WORKSTATION="}) << 2 << "between 1 and 999";
-    QTest::newRow("relative server") << set({"OV_SERVER_ROOT=srv/main"}) << 2 << "not a valid path";
-    QTest::newRow("relative reserve") << set({"OV_RESERVE_SERVER_ROOT=spare"}) << 2 << "not a valid path";
-    QTest::newRow("developer as a value") << set({"OV_DEVELOPER=maybe"}) << 2 << "--developer";
-    QTest::newRow("unknown variable") << set({"PATH=/tmp"}) << 2 << "unknown variable: PATH";
-    QTest::newRow("no value") << set({"OV_ROOT"}) << 2 << "not NAME=VALUE";
-    QTest::newRow("given twice") << set({"OV_SYSTEM=a", "OV_SYSTEM=b"}) << 2 << "given twice";
-    QTest::newRow("line break injects a variable")
-        << set({"OV_SYSTEM=alpha\nOV_DEVELOPER=true"}) << 2 << "line break";
-    QTest::newRow("both stand-alone switches")
-        << set({"--stand-alone", "--no-stand-alone"}) << 2 << "exclude";
-    QTest::newRow("both developer switches") << set({"--developer", "--no-developer"}) << 2 << "exclude";
-    QTest::newRow("server in stand-alone mode")
-        << set({"OV_SERVER_ROOT=/srv/main", "--stand-alone"}) << 2 << "stand-alone";
-    QTest::newRow("unknown option") << set({"--force"}) << 2 << "force";
-    QTest::newRow("unknown command") << QStringList{"get"} << 2 << "unknown command: get";
-    QTest::newRow("show with a value") << QStringList{"show", "OV_ROOT=/x"} << 2 << "--json";
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "trox_inst_env_cli 4.5.0.4\n";
+    row("workstation 1000abc", "set OV_WORKSTATION=1000abc", 2, "between 1 and 999");
+    row("workstation 0", "set OV_WORKSTATION=0", 2, "between 1 and 999");
+    row("workstation empty", "set OV_WORKSTATION=", 2, "between 1 and 999");
+    row("relative server", "set OV_SERVER_ROOT=srv/main", 2, "not a valid path");
+    row("relative reserve", "set OV_RESERVE_SERVER_ROOT=spare", 2, "not a valid path");
+    row("developer as a value", "set OV_DEVELOPER=maybe", 2, "--developer");
+    row("unknown variable", "set PATH=/tmp", 2, "unknown variable: PATH");
+    row("no value", "set OV_ROOT", 2, "not NAME=VALUE");
+    row("given twice", "set OV_SYSTEM=a OV_SYSTEM=b", 2, "given twice");
+    row("line break injects a variable", "set OV_SYSTEM=alpha\nOV_DEVELOPER=true", 2, "line break");
+    row("both stand-alone switches", "set --stand-alone --no-stand-alone", 2, "exclude");
+    row("both developer switches", "set --developer --no-developer", 2, "exclude");
+    row("server in stand-alone mode", "set OV_SERVER_ROOT=/srv/main --stand-alone", 2, "stand-alone");
+    row("unknown option", "set --force", 2, "force");
+    row("unknown command", "get", 2, "unknown command: get");
+    row("show with a value", "show OV_ROOT=/x", 2, "--json");
+    row("version", "--version", 0, "trox_inst_env_cli 4.5.0.4\n");
     // A dry run says what would change and writes nothing; the root is normalised, the number kept
     // as typed, the server's separators made native.
-    QTest::newRow("dry run")
-        << set({"OV_ROOT=/opt/trox//", "OV_SYSTEM=alpha", "OV_WORKSTATION=007", "OV_SERVER_ROOT=/srv\\main",
-                "--developer", "--dry-run"})
-        << 0
-        << "OV_ROOT=/opt/trox\nOV_SYSTEM=alpha\nlast known server=/srv/main\nOV_SERVER_ROOT=/srv/main\n"
-           "OV_WORKSTATION=007\nxsv.ini [Network] Workstation=007\ntaskbase.ini [System] Workstation=007\n"
-           "/opt/trox/alpha/config/system/trox_system.ini [Network] Workstation=007\nOV_DEVELOPER=true\n";
+    row("dry run",
+        "set OV_ROOT=/opt/trox// OV_SYSTEM=alpha OV_WORKSTATION=007 OV_SERVER_ROOT=/srv\\main --developer "
+        "--dry-run",
+        0,
+        "OV_ROOT=/opt/trox\nOV_SYSTEM=alpha\nlast known server=/srv/main\nOV_SERVER_ROOT=/srv/main\n"
+        "OV_WORKSTATION=007\nxsv.ini [Network] Workstation=007\ntaskbase.ini [System] Workstation=007\n"
+        "/opt/trox/alpha/config/system/trox_system.ini [Network] Workstation=007\nOV_DEVELOPER=true\n");
 }
 
 void tst_trox_inst_env_cli::input()
