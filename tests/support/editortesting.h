@@ -1,5 +1,6 @@
 #pragma once
 
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "preferences.h"
 
@@ -107,4 +108,13 @@ inline QStringList messageBoxes(const ModalCatcher &catcher)
             boxes.append(seen.title + QLatin1Char('|') + seen.text);
     }
     return boxes;
+}
+
+// Shows a dialog that loads on its first timer event and lets the load run; false when the load
+// did not run or opened a message box (answered, so that it fails the test instead of blocking it).
+inline bool loadsQuietly(QWidget &dialog)
+{
+    ModalCatcher catcher;
+    catcher.ignore(&dialog);
+    return LoadWatcher::showLoaded(dialog) && catcher.seen.isEmpty();
 }
