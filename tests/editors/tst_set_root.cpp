@@ -64,9 +64,7 @@ void tst_set_root::init()
 
 void tst_set_root::cleanup()
 {
-    const QWidgetList tops = QApplication::topLevelWidgets();
-    for (const QWidget *widget : tops)
-        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     m_sandbox.reset();
 }
 
@@ -116,16 +114,11 @@ void tst_set_root::closeSavesList_data()
     QTest::newRow("forward slashes, trailing separator")
         << windows << QStringList{"0=C:\\Sys"} << "D:/systems/"
         << "ok" << true << "D:\\systems" << QStringList{"0=D:\\systems", "1=C:\\Sys"};
-    QTest::newRow("drive root") << windows << QStringList() << "C:\\"
-                                << "ok" << true << "C:" << QStringList{"0=C:"};
     QTest::newRow("lone separator accepted as empty") << windows << QStringList{"0=C:\\Sys"} << "\\"
                                                       << "ok" << true << "" << QStringList{"0=C:\\Sys"};
     QTest::newRow("posix backslashes")
         << posix << QStringList{"0=/opt/trox"} << "\\srv\\trox\\"
         << "ok" << true << "/srv/trox" << QStringList{"0=/srv/trox", "1=/opt/trox"};
-    QTest::newRow("posix trailing slashes")
-        << posix << QStringList{"0=/srv/trox", "1=/opt/trox"} << "/opt/trox//"
-        << "ok" << true << "/opt/trox" << QStringList{"0=/opt/trox", "1=/srv/trox"};
     const QStringList full = keyed(numbered(QStringLiteral("D:\\s"), 10));
     QStringList grown = keyed(numbered(QStringLiteral("D:\\s"), 10), 1);
     grown.prepend(QStringLiteral("0=D:\\new"));
