@@ -127,9 +127,6 @@ void tst_set_root::closeSavesList_data()
     QTest::newRow("cancel: duplicate overwritten by next value")
         << windows << QStringList{"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"} << "E:/typed"
         << "cancel" << false << "E:/typed" << QStringList{"0=C:\\Sys", "1=D:\\Trox", "2=D:\\Trox"};
-    QTest::newRow("cancel: duplicate with nothing after")
-        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys"} << "E:/typed"
-        << "cancel" << false << "E:/typed" << QStringList{"0=C:\\Sys", "1=c:\\sys"};
     QTest::newRow("cancel: gap closed")
         << windows << QStringList{"0=C:\\a", "3=C:\\b"} << "E:/typed"
         << "cancel" << false << "E:/typed" << QStringList{"0=C:\\a", "1=C:\\b", "3=C:\\b"};
