@@ -175,6 +175,7 @@ void tst_set_root::closeSavesList()
         }
     }
     QCOMPARE(storedPreferences(group), saved);
+    QCOMPARE(storedPreferences(QLatin1String(Preferences::recentServerGroup)), QStringList());
 }
 
 void tst_set_root::browse_data()

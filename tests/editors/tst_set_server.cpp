@@ -1,6 +1,5 @@
 #include "editortesting.h"
 #include "sandbox.h"
-#include "set_root.h"
 #include "set_server.h"
 
 #include <memory>
@@ -17,18 +16,6 @@ namespace {
 const QString group = QLatin1String(Preferences::recentServerGroup);
 const QString refusal = QStringLiteral("This is not a valid path to a server (see Tooltip)");
 
-// Opens one editor, as the main dialog does for the server or the reserve server, and accepts the path.
-void acceptServer(const QString &path)
-{
-    set_server editor;
-    editor.setPathRules(PathRules(PathRules::Windows));
-    const int code = runModal(editor, [&] {
-        QTest::keyClicks(editor.server, path);
-        QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-    });
-    QCOMPARE(code, int(QDialog::Accepted));
-}
-
 const int windows = PathRules::Windows;
 const int posix = PathRules::Posix;
 
@@ -42,7 +29,6 @@ private Q_SLOTS:
     void cleanup();
     void close_data();
     void close();
-    void sharedWithReserveServer();
     void helpExamplesAccepted();
 
 private:
@@ -145,17 +131,8 @@ void tst_set_server::close()
             QCOMPARE(editor.validvalue->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     }
     QCOMPARE(storedPreferences(group), saved);
-}
-
-void tst_set_server::sharedWithReserveServer()
-{
-    acceptServer(QStringLiteral("\\\\one\\trox"));
-    acceptServer(QStringLiteral("\\\\two\\trox"));
-    set_server next;
-    QCOMPARE(entries(next.previous), (QStringList{"\\\\two\\trox", "\\\\one\\trox"}));
-    QVERIFY(next.server->text().isEmpty());
-    set_root root;
-    QCOMPARE(root.previous->count(), 0);
+    // The server and the reserve server share this list; the root keeps its own.
+    QCOMPARE(storedPreferences(QLatin1String(Preferences::recentRootGroup)), QStringList());
 }
 
 // Every example path of the editor's own help, as this platform shows it, passes its check.

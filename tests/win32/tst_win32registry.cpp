@@ -53,6 +53,11 @@ bool exists(HKEY root, const std::wstring &subKey, const std::wstring &name)
     return readValue(root, subKey, name).status == ERROR_SUCCESS;
 }
 
+bool nowhere(const std::wstring &name)
+{
+    return !exists(HKEY_LOCAL_MACHINE, machineKey, name) && !exists(HKEY_CURRENT_USER, L"Environment", name);
+}
+
 void putValue(HKEY root, const std::wstring &subKey, const std::wstring &name, const std::wstring &text)
 {
     HKEY key = nullptr;
@@ -262,17 +267,12 @@ int main()
             CHECK_EQ(result.where, Win32Store::VariableResult::Nowhere);
             CHECK_EQ(result.machineError, Win32Store::refusedInput);
             CHECK_EQ(result.userError, 0u);
-            CHECK_EQ(log.lines().size(), std::size_t(1));
-            CHECK(!log.lines().empty() && log.lines().front().rfind(L"refused ", 0) == 0);
-            CHECK(log.lines().empty() || log.lines().front().find(L'\n') == std::wstring::npos);
-            CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, name) &&
-                  !exists(HKEY_CURRENT_USER, L"Environment", name));
-            CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, L"TROX_TEST_REFUSED"));
-            CHECK(!exists(HKEY_CURRENT_USER, L"Environment", L"TROX_TEST_REFUSED"));
-
+            CHECK(log.lines().size() == 1 && log.lines().front().rfind(L"refused ", 0) == 0 &&
+                  log.lines().front().find(L'\n') == std::wstring::npos);
+            CHECK(nowhere(name) && nowhere(L"TROX_TEST_REFUSED"));
             CHECK_EQ(Win32Store::setRegistryValue(Win32Store::machineRoot, machineKey, name, value),
                      Win32Store::refusedInput);
-            CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, L"TROX_TEST_REFUSED"));
+            CHECK(nowhere(L"TROX_TEST_REFUSED"));
             forget(name);
             forget(L"TROX_TEST_REFUSED");
         }
