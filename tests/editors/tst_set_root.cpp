@@ -104,7 +104,7 @@ void tst_set_root::closeSavesList_data()
     QTest::addColumn<int>("convention");
     QTest::addColumn<QStringList>("seeded");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("press"); // "ok", "cancel", "dclick <row>" or a key sequence
+    QTest::addColumn<QString>("press"); // a step as perform() takes it
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QStringList>("saved");
@@ -155,13 +155,7 @@ void tst_set_root::closeSavesList()
         editor.setPathRules(PathRules(PathRules::Convention(convention)));
         const int code = runModal(editor, [&] {
             QVERIFY(QTest::qWaitForWindowActive(&editor));
-            QTest::keyClicks(editor.path, typed);
-            if (press == QLatin1String("ok") || press == QLatin1String("cancel"))
-                QTest::mouseClick(press == QLatin1String("ok") ? editor.ok : editor.cancel, Qt::LeftButton);
-            else if (press.startsWith(QLatin1String("dclick ")))
-                doubleClickEntry(editor.previous, press.section(QLatin1Char(' '), 1).toInt());
-            else
-                QTest::keySequence(editor.path, QKeySequence(press));
+            perform({"type " + typed, press}, editor.path, editor.previous, editor.ok, editor.cancel);
             // A shortcut clicks its button with a short animation.
             QTRY_VERIFY(!editor.isVisible());
         });

@@ -46,9 +46,8 @@ void tst_set_server::cleanup()
     m_sandbox.reset();
 }
 
-// Steps: "type <text>", "retype <text>" (select all first), "ok", "cancel", "return", "escape",
-// "dclick <row>". A refused path leaves the dialog open with the message, which stays once shown;
-// the list is written back compacted when the editor goes, an accepted path on top. The rules
+// Steps as perform() takes them. A refused path leaves the dialog open with the message, which stays once
+// shown; the list is written back compacted when the editor goes, an accepted path on top. The rules
 // themselves are proven in tst_pathrules: these rows are about what the editor checks and hands back,
 // an entry placed in the store by other means included.
 void tst_set_server::close_data()
@@ -78,12 +77,12 @@ void tst_set_server::close_data()
 
     QTest::newRow("refused, corrected, Return")
         << windows << QStringList{"0=\\\\fileserver\\trox"}
-        << QStringList{"type //fileserver/trox", "ok", "retype \\\\fileserver\\trox\\", "return"} << true
+        << QStringList{"type //fileserver/trox", "ok", "retype \\\\fileserver\\trox\\", "Return"} << true
         << "\\\\fileserver\\trox\\" << true
         << QStringList{"0=\\\\fileserver\\trox\\", "1=\\\\fileserver\\trox"};
     QTest::newRow("refused, Escape") << windows
                                      << QStringList{"0=\\\\one\\trox", "1=\\\\ONE\\TROX", "2=c:\\mysystem"}
-                                     << QStringList{"type trox", "ok", "escape"} << false << "trox" << true
+                                     << QStringList{"type trox", "ok", "Esc"} << false << "trox" << true
                                      << QStringList{"0=\\\\one\\trox", "1=c:\\mysystem", "2=c:\\mysystem"};
     const QStringList three{"0=\\\\one\\trox", "1=\\\\two\\trox", "2=trox"};
     QTest::newRow("valid entry double-clicked")
@@ -107,22 +106,7 @@ void tst_set_server::close()
         set_server editor;
         editor.setPathRules(PathRules(PathRules::Convention(convention)));
         const int code = runModal(editor, [&] {
-            for (const QString &step : std::as_const(steps)) {
-                const QString verb = step.section(QLatin1Char(' '), 0, 0);
-                const QString rest = step.section(QLatin1Char(' '), 1);
-                if (verb == QLatin1String("retype"))
-                    editor.server->selectAll();
-                if (verb == QLatin1String("type") || verb == QLatin1String("retype"))
-                    QTest::keyClicks(editor.server, rest);
-                else if (verb == QLatin1String("dclick"))
-                    doubleClickEntry(editor.previous, rest.toInt());
-                else if (verb == QLatin1String("ok") || verb == QLatin1String("cancel"))
-                    QTest::mouseClick(verb == QLatin1String("ok") ? editor.buttonOk : editor.buttonCancel,
-                                      Qt::LeftButton);
-                else
-                    QTest::keyClick(editor.server,
-                                    verb == QLatin1String("return") ? Qt::Key_Return : Qt::Key_Escape);
-            }
+            perform(steps, editor.server, editor.previous, editor.buttonOk, editor.buttonCancel);
         });
         QCOMPARE(code, int(accepted ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(editor.server->text(), result);

@@ -119,8 +119,7 @@ void tst_set_system::appendsWithoutTouchingTheRest()
 
 void tst_set_system::interaction_data()
 {
-    // Steps: "type <text>", "retype <text>" (select all first), "click <row>", "dclick <row>", "up",
-    // "enter", "ok", "escape". The chooser lists the systems alpha, beta and gamma.
+    // Steps as perform() takes them; the chooser lists the systems alpha, beta and gamma.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("name");
@@ -130,12 +129,12 @@ void tst_set_system::interaction_data()
         << QStringList{"type typed", "click 2", "ok"} << accepted << "gamma";
     QTest::newRow("arrow keys follow") << QStringList{"click 2", "up", "ok"} << accepted << "beta";
     QTest::newRow("typing after click wins")
-        << QStringList{"click 0", "retype other", "enter"} << accepted << "other";
+        << QStringList{"click 0", "retype other", "Return"} << accepted << "other";
     QTest::newRow("typed name not listed")
-        << QStringList{"type not listed", "enter"} << accepted << "not listed";
+        << QStringList{"type not listed", "Return"} << accepted << "not listed";
     QTest::newRow("empty accept") << QStringList{"ok"} << accepted << "";
     QTest::newRow("double click accepts") << QStringList{"dclick 1"} << accepted << "beta";
-    QTest::newRow("cancel after click") << QStringList{"click 0", "escape"} << rejected << "alpha";
+    QTest::newRow("cancel after click") << QStringList{"click 0", "Esc"} << rejected << "alpha";
 }
 
 void tst_set_system::interaction()
@@ -151,28 +150,8 @@ void tst_set_system::interaction()
     chooser.listSystems(tree.path());
 
     QListWidget *list = chooser.available;
-    const int code = runModal(chooser, [&] {
-        for (const QString &step : std::as_const(steps)) {
-            const QString verb = step.section(QLatin1Char(' '), 0, 0);
-            const QString rest = step.section(QLatin1Char(' '), 1);
-            if (verb == QLatin1String("retype"))
-                QTest::keyClick(chooser.system, Qt::Key_A, Qt::ControlModifier);
-            if (verb == QLatin1String("type") || verb == QLatin1String("retype"))
-                QTest::keyClicks(chooser.system, rest);
-            else if (verb == QLatin1String("click"))
-                clickEntry(list, rest.toInt());
-            else if (verb == QLatin1String("dclick"))
-                doubleClickEntry(list, rest.toInt());
-            else if (verb == QLatin1String("up"))
-                QTest::keyClick(list, Qt::Key_Up);
-            else if (verb == QLatin1String("enter"))
-                QTest::keyClick(chooser.system, Qt::Key_Return);
-            else if (verb == QLatin1String("ok"))
-                QTest::mouseClick(chooser.buttonOk, Qt::LeftButton);
-            else if (verb == QLatin1String("escape"))
-                QTest::keyClick(&chooser, Qt::Key_Escape);
-        }
-    });
+    const int code =
+        runModal(chooser, [&] { perform(steps, chooser.system, list, chooser.buttonOk, nullptr); });
     QCOMPARE(code, result);
     QCOMPARE(chooser.system->text(), name);
 }
