@@ -59,14 +59,16 @@ void tst_set_server::close_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<bool>("refused");
     QTest::addColumn<QStringList>("saved");
+    const auto row = [](const char *name, const QStringList &seeded, const QStringList &steps, bool accepted,
+                        const QString &result, bool refused, const QStringList &saved,
+                        int convention = windows) {
+        QTest::newRow(name) << convention << seeded << steps << accepted << result << refused << saved;
+    };
     // Cancel, pressed after a refusal, would reject an editor already accepted too.
-    const auto typed = [](const char *name, int convention, const QString &text, bool accepted,
-                          const QString &result) {
-        QStringList steps{"type " + text, "ok"};
-        if (!accepted)
-            steps << QStringLiteral("cancel");
-        QTest::newRow(name) << convention << QStringList() << steps << accepted << result << !accepted
-                            << (accepted ? QStringList{"0=" + result} : QStringList());
+    const auto typed = [&row](const char *name, int convention, const QString &text, bool accepted,
+                              const QString &result) {
+        row(name, {}, QStringList{"type " + text, "ok"} + (accepted ? QStringList() : QStringList{"cancel"}),
+            accepted, result, !accepted, accepted ? QStringList{"0=" + result} : QStringList(), convention);
     };
     typed("drive with forward slash", windows, "c:/mysystem", true, "c:\\mysystem");
     typed("unc trailing backslash kept", windows, "\\\\fileserver\\trox\\", true, "\\\\fileserver\\trox\\");
@@ -75,21 +77,16 @@ void tst_set_server::close_data()
     typed("posix backslash inside", posix, "/srv\\trox\\", true, "/srv/trox/");
     typed("posix backslash first", posix, "\\srv\\trox", false, "\\srv\\trox");
 
-    QTest::newRow("refused, corrected, Return")
-        << windows << QStringList{"0=\\\\fileserver\\trox"}
-        << QStringList{"type //fileserver/trox", "ok", "retype \\\\fileserver\\trox\\", "Return"} << true
-        << "\\\\fileserver\\trox\\" << true
-        << QStringList{"0=\\\\fileserver\\trox\\", "1=\\\\fileserver\\trox"};
-    QTest::newRow("refused, Escape") << windows
-                                     << QStringList{"0=\\\\one\\trox", "1=\\\\ONE\\TROX", "2=c:\\mysystem"}
-                                     << QStringList{"type trox", "ok", "Esc"} << false << "trox" << true
-                                     << QStringList{"0=\\\\one\\trox", "1=c:\\mysystem", "2=c:\\mysystem"};
+    row("refused, corrected, Return", {"0=\\\\fileserver\\trox"},
+        {"type //fileserver/trox", "ok", "retype \\\\fileserver\\trox\\", "Return"}, true,
+        "\\\\fileserver\\trox\\", true, {"0=\\\\fileserver\\trox\\", "1=\\\\fileserver\\trox"});
+    row("refused, Escape", {"0=\\\\one\\trox", "1=\\\\ONE\\TROX", "2=c:\\mysystem"},
+        {"type trox", "ok", "Esc"}, false, "trox", true,
+        {"0=\\\\one\\trox", "1=c:\\mysystem", "2=c:\\mysystem"});
     const QStringList three{"0=\\\\one\\trox", "1=\\\\two\\trox", "2=trox"};
-    QTest::newRow("valid entry double-clicked")
-        << windows << three << QStringList{"dclick 1"} << true << "\\\\two\\trox" << false
-        << QStringList{"0=\\\\two\\trox", "1=\\\\one\\trox", "2=trox"};
-    QTest::newRow("invalid entry double-clicked")
-        << windows << three << QStringList{"dclick 2", "cancel"} << false << "trox" << true << three;
+    row("valid entry double-clicked", three, {"dclick 1"}, true, "\\\\two\\trox", false,
+        {"0=\\\\two\\trox", "1=\\\\one\\trox", "2=trox"});
+    row("invalid entry double-clicked", three, {"dclick 2", "cancel"}, false, "trox", true, three);
 }
 
 void tst_set_server::close()

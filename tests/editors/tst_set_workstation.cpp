@@ -64,42 +64,27 @@ void tst_set_workstation::rangeCheck_data()
     QTest::addColumn<QString>("press"); // a step as perform() takes it
     QTest::addColumn<int>("outcome");
 
-    QTest::newRow("lowest") << "1"
-                            << "ok" << int(Accepted);
-    QTest::newRow("highest") << "999"
-                             << "ok" << int(Accepted);
-    QTest::newRow("leading zeros") << "007"
-                                   << "ok" << int(Accepted);
-    QTest::newRow("plus sign") << "+7"
-                               << "ok" << int(Accepted);
-    QTest::newRow("surrounding blanks") << " 7 "
-                                        << "ok" << int(Accepted);
-    QTest::newRow("enter on valid") << "42"
-                                    << "Return" << int(Accepted);
-    QTest::newRow("zero") << "0"
-                          << "ok" << int(Refused);
-    QTest::newRow("too high") << "1000"
-                              << "ok" << int(Refused);
-    QTest::newRow("negative") << "-5"
-                              << "ok" << int(Refused);
-    QTest::newRow("digits then letters") << "12a"
-                                         << "ok" << int(Refused);
-    QTest::newRow("empty") << ""
-                           << "ok" << int(Refused);
-    QTest::newRow("two signs") << "++7"
-                               << "ok" << int(Refused);
-    QTest::newRow("inner blank") << "1 2"
-                                 << "ok" << int(Refused);
-    QTest::newRow("hexadecimal") << "0x10"
-                                 << "ok" << int(Refused);
-    QTest::newRow("beyond int, wraps into range") << "4294967297"
-                                                  << "ok" << int(Refused);
-    QTest::newRow("enter on invalid") << "1000"
-                                      << "Return" << int(Refused);
-    QTest::newRow("cancel on invalid") << "abc"
-                                       << "cancel" << int(ClosedSilently);
-    QTest::newRow("escape on invalid") << "0"
-                                       << "Esc" << int(ClosedSilently);
+    const auto row = [](const char *name, const char *typed, Outcome outcome, const char *press = "ok") {
+        QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromUtf8(press) << int(outcome);
+    };
+    row("lowest", "1", Accepted);
+    row("highest", "999", Accepted);
+    row("leading zeros", "007", Accepted);
+    row("plus sign", "+7", Accepted);
+    row("surrounding blanks", " 7 ", Accepted);
+    row("enter on valid", "42", Accepted, "Return");
+    row("zero", "0", Refused);
+    row("too high", "1000", Refused);
+    row("negative", "-5", Refused);
+    row("digits then letters", "12a", Refused);
+    row("empty", "", Refused);
+    row("two signs", "++7", Refused);
+    row("inner blank", "1 2", Refused);
+    row("hexadecimal", "0x10", Refused);
+    row("beyond int, wraps into range", "4294967297", Refused);
+    row("enter on invalid", "1000", Refused, "Return");
+    row("cancel on invalid", "abc", ClosedSilently, "cancel");
+    row("escape on invalid", "0", ClosedSilently, "Esc");
 }
 
 // The text is handed back exactly as typed; a refused one stays in the open editor.
