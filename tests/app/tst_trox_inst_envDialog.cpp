@@ -65,8 +65,7 @@ private Q_SLOTS:
     void structure();
     void setButtonsStayNarrow();
     void longValueStaysOnScreen();
-    void objectNameAndSize();
-    void helpTexts();
+    void namesSizeAndHelp();
 
     void load_data();
     void load();
@@ -95,44 +94,37 @@ void tst_trox_inst_envDialog::structure_data()
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("parentName");
     QTest::addColumn<QVector<int>>("cell");
-    const QString dialog = QStringLiteral("trox_inst_envDialogBase");
-    const QVector<int> none{-1, -1, -1, -1};
-    struct Row
-    {
-        const char *name, *className, *parent;
-        QVector<int> cell;
+    const auto row = [](const char *name, const char *className, const char *parent,
+                        QVector<int> cell = {-1}) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(className)
+                            << QString::fromLatin1(parent) << cell;
     };
-    const Row rows[] = {
-        {"groupBox4", "QGroupBox", "trox_inst_envDialogBase", none},
-        {"system", "QLabel", "groupBox4", {1, 1, 1, 1}},
-        {"textLabel1_2", "QLabel", "groupBox4", {1, 0, 1, 1}},
-        {"setRoot", "QPushButton", "groupBox4", {0, 2, 1, 1}},
-        {"setSystem", "QPushButton", "groupBox4", {1, 2, 1, 1}},
-        {"root", "QLabel", "groupBox4", {0, 1, 1, 1}},
-        {"textLabel1", "QLabel", "groupBox4", {0, 0, 1, 1}},
-        {"warning", "QLabel", "groupBox4", {2, 1, 1, 1}},
-        {"textLabel1_4", "QLabel", "trox_inst_envDialogBase", none},
-        {"groupBox5", "QGroupBox", "trox_inst_envDialogBase", none},
-        {"standalone", "QCheckBox", "groupBox5", {1, 2, 1, 1}},
-        {"setServer", "QPushButton", "groupBox5", {0, 4, 1, 1}},
-        {"textLabel1_2_3", "QLabel", "groupBox5", {0, 0, 1, 1}},
-        {"server", "QLabel", "groupBox5", {0, 1, 1, 3}},
-        {"textLabel1_2_3_2", "QLabel", "groupBox5", {2, 0, 1, 1}},
-        {"reserveserver", "QLabel", "groupBox5", {2, 1, 1, 3}},
-        {"setReserveServer", "QPushButton", "groupBox5", {2, 4, 1, 1}},
-        {"groupBox6", "QGroupBox", "trox_inst_envDialogBase", none},
-        {"textLabel1_2_2", "QLabel", "groupBox6", none},
-        {"workstation", "QLabel", "groupBox6", none},
-        {"setWorkstation", "QPushButton", "groupBox6", none},
-        {"groupBox4_2", "QGroupBox", "trox_inst_envDialogBase", none},
-        {"developer", "QCheckBox", "groupBox4_2", none},
-        {"textLabel1_3", "QLabel", "groupBox4_2", none},
-        {"ok", "QPushButton", "trox_inst_envDialogBase", none},
-        {"cancel", "QPushButton", "trox_inst_envDialogBase", none},
-    };
-    for (const Row &row : rows)
-        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.className)
-                                << QString::fromLatin1(row.parent) << row.cell;
+    row("groupBox4", "QGroupBox", "trox_inst_envDialogBase");
+    row("system", "QLabel", "groupBox4", {1, 1, 1, 1});
+    row("textLabel1_2", "QLabel", "groupBox4", {1, 0, 1, 1});
+    row("setRoot", "QPushButton", "groupBox4", {0, 2, 1, 1});
+    row("setSystem", "QPushButton", "groupBox4", {1, 2, 1, 1});
+    row("root", "QLabel", "groupBox4", {0, 1, 1, 1});
+    row("textLabel1", "QLabel", "groupBox4", {0, 0, 1, 1});
+    row("warning", "QLabel", "groupBox4", {2, 1, 1, 1});
+    row("textLabel1_4", "QLabel", "trox_inst_envDialogBase");
+    row("groupBox5", "QGroupBox", "trox_inst_envDialogBase");
+    row("standalone", "QCheckBox", "groupBox5", {1, 2, 1, 1});
+    row("setServer", "QPushButton", "groupBox5", {0, 4, 1, 1});
+    row("textLabel1_2_3", "QLabel", "groupBox5", {0, 0, 1, 1});
+    row("server", "QLabel", "groupBox5", {0, 1, 1, 3});
+    row("textLabel1_2_3_2", "QLabel", "groupBox5", {2, 0, 1, 1});
+    row("reserveserver", "QLabel", "groupBox5", {2, 1, 1, 3});
+    row("setReserveServer", "QPushButton", "groupBox5", {2, 4, 1, 1});
+    row("groupBox6", "QGroupBox", "trox_inst_envDialogBase");
+    row("textLabel1_2_2", "QLabel", "groupBox6");
+    row("workstation", "QLabel", "groupBox6");
+    row("setWorkstation", "QPushButton", "groupBox6");
+    row("groupBox4_2", "QGroupBox", "trox_inst_envDialogBase");
+    row("developer", "QCheckBox", "groupBox4_2");
+    row("textLabel1_3", "QLabel", "groupBox4_2");
+    row("ok", "QPushButton", "trox_inst_envDialogBase");
+    row("cancel", "QPushButton", "trox_inst_envDialogBase");
 }
 
 void tst_trox_inst_envDialog::structure()
@@ -185,7 +177,7 @@ void tst_trox_inst_envDialog::longValueStaysOnScreen()
     dialog.reject();
 }
 
-void tst_trox_inst_envDialog::objectNameAndSize()
+void tst_trox_inst_envDialog::namesSizeAndHelp()
 {
     trox_inst_envDialog unnamed;
     QCOMPARE(unnamed.objectName(), QStringLiteral("trox_inst_envDialogBase"));
@@ -195,23 +187,18 @@ void tst_trox_inst_envDialog::objectNameAndSize()
     QCOMPARE(named.objectName(), QStringLiteral("mainSettings"));
     QVERIFY(named.isModal());
     QCOMPARE(unnamed.windowTitle(), QStringLiteral("Set Active TROX System"));
-}
-
-void tst_trox_inst_envDialog::helpTexts()
-{
-    trox_inst_envDialog dialog;
-    for (QWidget *widget : QList<QWidget *>{dialog.root, dialog.system, dialog.server, dialog.workstation,
-                                            dialog.standalone, dialog.developer}) {
+    for (QWidget *widget : QList<QWidget *>{unnamed.root, unnamed.system, unnamed.server, unnamed.workstation,
+                                            unnamed.standalone, unnamed.developer}) {
         QVERIFY2(!widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
         QCOMPARE(widget->whatsThis(), widget->toolTip());
     }
-    const QString tip = dialog.reserveserver->toolTip();
-    const QString whatsThis = dialog.reserveserver->whatsThis();
+    const QString tip = unnamed.reserveserver->toolTip();
+    const QString whatsThis = unnamed.reserveserver->whatsThis();
     QVERIFY(!tip.contains(QLatin1String("\n\n")));
     QCOMPARE(QString(whatsThis).replace(QLatin1String("\n\n"), QLatin1String("\n")) + QLatin1Char('\n'), tip);
     // The reserve server's examples are not the server's.
     const QString example = PathRules::native().examplePaths(QStringLiteral("\\\\trox-master\\share\\path"));
-    QVERIFY(dialog.server->toolTip().contains(example));
+    QVERIFY(unnamed.server->toolTip().contains(example));
     QVERIFY(!tip.contains(example));
 }
 
