@@ -9,10 +9,7 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
-#include <QTest>
 
 // The five Set buttons of the main dialog, driven through the real editors as an operator would.
 namespace {
@@ -67,10 +64,7 @@ void tst_editingValues::cleanup()
 
 void tst_editingValues::addSystem(const QString &name, const QByteArray &workstations)
 {
-    QVERIFY(QDir().mkpath(m_root + QLatin1Char('/') + name + QLatin1String("/config")));
-    if (!workstations.isEmpty())
-        QVERIFY(Sandbox::writeFile(
-            m_root + QLatin1Char('/') + name + QLatin1String("/config/workstations.xml"), workstations));
+    QVERIFY(writeWorkstationList(m_root + QLatin1Char('/') + name, workstations));
 }
 
 void tst_editingValues::start(const QString &system)
