@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
 #include <QStyleOption>
+#include <QTextFrame>
 
 #include <cmath>
 
@@ -68,7 +69,17 @@ NoteLabel::Layout NoteLabel::layoutAt(qreal textWidth) const
 {
     sync();
     const auto known = m_layouts.find(textWidth);
-    return known != m_layouts.end() ? known->second : layOut(textWidth);
+    if (known != m_layouts.end())
+        return known->second;
+    // Lines are filled greedily, so a width between a wider layout's longest line and that
+    // layout's own width breaks every line at the same place: same height, no new shaping. Tables
+    // are left out, as their columns follow the width.
+    if (textWidth >= 0 && m_document.rootFrame()->childFrames().isEmpty()) {
+        const auto wider = m_layouts.lower_bound(textWidth);
+        if (wider != m_layouts.end() && wider->second.idealWidth <= textWidth)
+            return {QSizeF(textWidth, wider->second.size.height()), wider->second.idealWidth};
+    }
+    return layOut(textWidth);
 }
 
 NoteLabel::Layout NoteLabel::layOut(qreal textWidth) const

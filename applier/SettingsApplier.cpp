@@ -24,18 +24,18 @@ void addVariable(QList<SettingsApplier::Step> &steps, const char *name, const QS
         steps.append({SettingsApplier::Step::Variable, QLatin1String(name), QString(), value});
 }
 
-// The variables are handed to the store together, so that a store keeping them in files replaces
-// each file once for them.
-void writeVariables(QList<SettingsApplier::Outcome> &pending, SettingsApplier::Report &report)
+// All variables go to the store in one call, ahead of the files, so that a store keeping them in a
+// file replaces it once per Ok rather than once more for the developer flag after the profiles.
+void writeVariables(QList<SettingsApplier::Outcome> &variables)
 {
-    if (pending.isEmpty())
+    if (variables.isEmpty())
         return;
     QList<QPair<QString, QString>> assignments;
-    for (const SettingsApplier::Outcome &outcome : pending)
+    for (const SettingsApplier::Outcome &outcome : variables)
         assignments.append({outcome.step.target, outcome.step.value});
     const QList<VariableWrite> writes = setEnvironmentVariables(assignments);
-    for (qsizetype i = 0; i < pending.size(); ++i) {
-        SettingsApplier::Outcome &outcome = pending[i];
+    for (qsizetype i = 0; i < variables.size(); ++i) {
+        SettingsApplier::Outcome &outcome = variables[i];
         const VariableWrite write = writes.value(i);
         outcome.machineError = write.machineError;
         outcome.landing = write.where == VariableWrite::MachineWide ? SettingsApplier::Outcome::MachineWide
@@ -44,9 +44,6 @@ void writeVariables(QList<SettingsApplier::Outcome> &pending, SettingsApplier::R
         if (!write.written())
             outcome.error = write.userError ? write.userError : write.machineError;
     }
-    report.outcomes.append(pending);
-    report.changed = true;
-    pending.clear();
 }
 
 } // namespace
@@ -90,15 +87,23 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
     Report report;
     report.privileged = runsPrivileged();
     report.account = accountName();
-    QList<Outcome> pending;
     const QList<Step> steps = plan(loaded, edited);
+    QList<Outcome> variables;
+    for (const Step &step : steps) {
+        if (step.kind == Step::Variable)
+            variables.append(Outcome{step});
+    }
+    writeVariables(variables);
+    report.changed = !variables.isEmpty();
+    auto nextVariable = variables.cbegin();
+    // The report keeps the order of the plan.
     for (const Step &step : steps) {
         Outcome outcome;
         outcome.step = step;
         switch (step.kind) {
         case Step::Variable:
-            pending.append(outcome);
-            continue;
+            outcome = *nextVariable++;
+            break;
         case Step::LastKnownServer: {
             const QString &server = step.value;
             const bool saved = savePreferences(
@@ -108,14 +113,12 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             break;
         }
         case Step::ProfileFile:
-            writeVariables(pending, report);
             outcome.error = writeProfileString(step.section, profileKey(), step.value, step.target);
             outcome.landing = outcome.error == 0 ? Outcome::InFile : Outcome::Failed;
             break;
         }
         report.outcomes.append(outcome);
     }
-    writeVariables(pending, report);
     if (report.changed)
         broadcastEnvironmentChange();
     return report;

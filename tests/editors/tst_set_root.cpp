@@ -64,9 +64,7 @@ void tst_set_root::init()
 
 void tst_set_root::cleanup()
 {
-    const QWidgetList tops = QApplication::topLevelWidgets();
-    for (const QWidget *widget : tops)
-        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     m_sandbox.reset();
 }
 
@@ -106,48 +104,37 @@ void tst_set_root::closeSavesList_data()
     QTest::addColumn<int>("convention");
     QTest::addColumn<QStringList>("seeded");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("press"); // "ok", "cancel", "dclick <row>" or a key sequence
+    QTest::addColumn<QString>("press"); // a step as perform() takes it
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QStringList>("saved");
-    QTest::newRow("found entry keeps its spelling")
-        << windows << QStringList{"0=D:\\Other", "1=C:\\Sys"} << "c:\\SYS"
-        << "ok" << true << "c:\\SYS" << QStringList{"0=C:\\Sys", "1=D:\\Other"};
-    QTest::newRow("forward slashes, trailing separator")
-        << windows << QStringList{"0=C:\\Sys"} << "D:/systems/"
-        << "ok" << true << "D:\\systems" << QStringList{"0=D:\\systems", "1=C:\\Sys"};
-    QTest::newRow("drive root") << windows << QStringList() << "C:\\"
-                                << "ok" << true << "C:" << QStringList{"0=C:"};
-    QTest::newRow("lone separator accepted as empty") << windows << QStringList{"0=C:\\Sys"} << "\\"
-                                                      << "ok" << true << "" << QStringList{"0=C:\\Sys"};
-    QTest::newRow("posix backslashes")
-        << posix << QStringList{"0=/opt/trox"} << "\\srv\\trox\\"
-        << "ok" << true << "/srv/trox" << QStringList{"0=/srv/trox", "1=/opt/trox"};
-    QTest::newRow("posix trailing slashes")
-        << posix << QStringList{"0=/srv/trox", "1=/opt/trox"} << "/opt/trox//"
-        << "ok" << true << "/opt/trox" << QStringList{"0=/opt/trox", "1=/srv/trox"};
-    const QStringList full = keyed(numbered(QStringLiteral("D:\\s"), 10));
+    const auto row = [](const char *name, const QStringList &seeded, const char *typed, const char *press,
+                        bool accepted, const char *result, const QStringList &saved,
+                        int convention = windows) {
+        QTest::newRow(name) << convention << seeded << QString::fromUtf8(typed) << QString::fromUtf8(press)
+                            << accepted << QString::fromUtf8(result) << saved;
+    };
+    row("found entry keeps its spelling", {"0=D:\\Other", "1=C:\\Sys"}, "c:\\SYS", "ok", true, "c:\\SYS",
+        {"0=C:\\Sys", "1=D:\\Other"});
+    row("forward slashes, trailing separator", {"0=C:\\Sys"}, "D:/systems/", "ok", true, "D:\\systems",
+        {"0=D:\\systems", "1=C:\\Sys"});
+    row("lone separator accepted as empty", {"0=C:\\Sys"}, "\\", "ok", true, "", {"0=C:\\Sys"});
+    row("posix backslashes", {"0=/opt/trox"}, "\\srv\\trox\\", "ok", true, "/srv/trox",
+        {"0=/srv/trox", "1=/opt/trox"}, posix);
     QStringList grown = keyed(numbered(QStringLiteral("D:\\s"), 10), 1);
     grown.prepend(QStringLiteral("0=D:\\new"));
-    QTest::newRow("full list grows to eleven keys") << windows << full << "D:\\new"
-                                                    << "ok" << true << "D:\\new" << grown;
-    QTest::newRow("cancel: duplicate overwritten by next value")
-        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"} << "E:/typed"
-        << "cancel" << false << "E:/typed" << QStringList{"0=C:\\Sys", "1=D:\\Trox", "2=D:\\Trox"};
-    QTest::newRow("cancel: duplicate with nothing after")
-        << windows << QStringList{"0=C:\\Sys", "1=c:\\sys"} << "E:/typed"
-        << "cancel" << false << "E:/typed" << QStringList{"0=C:\\Sys", "1=c:\\sys"};
-    QTest::newRow("cancel: gap closed")
-        << windows << QStringList{"0=C:\\a", "3=C:\\b"} << "E:/typed"
-        << "cancel" << false << "E:/typed" << QStringList{"0=C:\\a", "1=C:\\b", "3=C:\\b"};
+    row("full list grows to eleven keys", keyed(numbered(QStringLiteral("D:\\s"), 10)), "D:\\new", "ok", true,
+        "D:\\new", grown);
+    row("cancel: duplicate overwritten by next value", {"0=C:\\Sys", "1=c:\\sys", "2=D:\\Trox"}, "E:/typed",
+        "cancel", false, "E:/typed", {"0=C:\\Sys", "1=D:\\Trox", "2=D:\\Trox"});
+    row("cancel: gap closed", {"0=C:\\a", "3=C:\\b"}, "E:/typed", "cancel", false, "E:/typed",
+        {"0=C:\\a", "1=C:\\b", "3=C:\\b"});
     for (const char *key : {"Alt+O", "Return"})
-        QTest::newRow(key) << windows << QStringList() << "D:/x/" << key << true << "D:\\x"
-                           << QStringList{"0=D:\\x"};
+        row(key, {}, "D:/x/", key, true, "D:\\x", {"0=D:\\x"});
     for (const char *key : {"Alt+C", "Esc"})
-        QTest::newRow(key) << windows << QStringList() << "D:/x/" << key << false << "D:/x/" << QStringList();
-    QTest::newRow("double click takes the entry")
-        << windows << QStringList{"0=C:\\a", "1=D:\\b", "2=E:\\c"} << "F:\\typed"
-        << "dclick 2" << true << "E:\\c" << QStringList{"0=E:\\c", "1=C:\\a", "2=D:\\b"};
+        row(key, {}, "D:/x/", key, false, "D:/x/", {});
+    row("double click takes the entry", {"0=C:\\a", "1=D:\\b", "2=E:\\c"}, "F:\\typed", "dclick 2", true,
+        "E:\\c", {"0=E:\\c", "1=C:\\a", "2=D:\\b"});
 }
 
 void tst_set_root::closeSavesList()
@@ -165,13 +152,7 @@ void tst_set_root::closeSavesList()
         editor.setPathRules(PathRules(PathRules::Convention(convention)));
         const int code = runModal(editor, [&] {
             QVERIFY(QTest::qWaitForWindowActive(&editor));
-            QTest::keyClicks(editor.path, typed);
-            if (press == QLatin1String("ok") || press == QLatin1String("cancel"))
-                QTest::mouseClick(press == QLatin1String("ok") ? editor.ok : editor.cancel, Qt::LeftButton);
-            else if (press.startsWith(QLatin1String("dclick ")))
-                doubleClickEntry(editor.previous, press.section(QLatin1Char(' '), 1).toInt());
-            else
-                QTest::keySequence(editor.path, QKeySequence(press));
+            perform({"type " + typed, press}, editor.path, editor.previous, editor.ok, editor.cancel);
             // A shortcut clicks its button with a short animation.
             QTRY_VERIFY(!editor.isVisible());
         });
@@ -185,6 +166,7 @@ void tst_set_root::closeSavesList()
         }
     }
     QCOMPARE(storedPreferences(group), saved);
+    QCOMPARE(storedPreferences(QLatin1String(Preferences::recentServerGroup)), QStringList());
 }
 
 void tst_set_root::browse_data()

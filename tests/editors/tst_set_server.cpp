@@ -1,6 +1,5 @@
 #include "editortesting.h"
 #include "sandbox.h"
-#include "set_root.h"
 #include "set_server.h"
 
 #include <memory>
@@ -17,18 +16,6 @@ namespace {
 const QString group = QLatin1String(Preferences::recentServerGroup);
 const QString refusal = QStringLiteral("This is not a valid path to a server (see Tooltip)");
 
-// Opens one editor, as the main dialog does for the server or the reserve server, and accepts the path.
-void acceptServer(const QString &path)
-{
-    set_server editor;
-    editor.setPathRules(PathRules(PathRules::Windows));
-    const int code = runModal(editor, [&] {
-        QTest::keyClicks(editor.server, path);
-        QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-    });
-    QCOMPARE(code, int(QDialog::Accepted));
-}
-
 const int windows = PathRules::Windows;
 const int posix = PathRules::Posix;
 
@@ -40,13 +27,8 @@ class tst_set_server : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void check_data();
-    void check();
-    void refusedThenClosed_data();
-    void refusedThenClosed();
-    void doubleClick_data();
-    void doubleClick();
-    void sharedWithReserveServer();
+    void close_data();
+    void close();
     void helpExamplesAccepted();
 
 private:
@@ -60,155 +42,78 @@ void tst_set_server::init()
 
 void tst_set_server::cleanup()
 {
-    const QWidgetList tops = QApplication::topLevelWidgets();
-    for (const QWidget *widget : tops)
-        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     m_sandbox.reset();
 }
 
-// An accepted path is returned and stored on top; a refused one leaves the dialog open with
-// the message, and Cancel then closes it without touching the list.
-void tst_set_server::check_data()
+// Steps as perform() takes them. A refused path leaves the dialog open with the message, which stays once
+// shown; the list is written back compacted when the editor goes, an accepted path on top. The rules
+// themselves are proven in tst_pathrules: these rows are about what the editor checks and hands back,
+// an entry placed in the store by other means included.
+void tst_set_server::close_data()
 {
     QTest::addColumn<int>("convention");
-    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("seeded");
+    QTest::addColumn<QStringList>("steps");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("result");
-    QTest::newRow("unc with directory")
-        << windows << "\\\\fileserver\\trox\\systems" << true << "\\\\fileserver\\trox\\systems";
-    QTest::newRow("unc by address") << windows << "\\\\192.168.10.20\\trox" << true
-                                    << "\\\\192.168.10.20\\trox";
-    QTest::newRow("drive") << windows << "c:\\mysystem" << true << "c:\\mysystem";
-    QTest::newRow("drive with forward slash") << windows << "c:/mysystem" << true << "c:\\mysystem";
-    QTest::newRow("unc trailing backslash kept")
-        << windows << "\\\\fileserver\\trox\\" << true << "\\\\fileserver\\trox\\";
-    QTest::newRow("any character before the colon") << windows << "1:" << true << "1:";
-    QTest::newRow("two backslashes only") << windows << "\\\\" << true << "\\\\";
-    QTest::newRow("unc with forward slashes")
-        << windows << "//fileserver/trox" << false << "//fileserver/trox";
-    QTest::newRow("no leading backslashes") << windows << "fileserver\\trox" << false << "fileserver\\trox";
-    QTest::newRow("single character") << windows << "c" << false << "c";
-    QTest::newRow("empty") << windows << "" << false << "";
-    QTest::newRow("posix absolute") << posix << "/srv/trox" << true << "/srv/trox";
-    QTest::newRow("posix backslash inside") << posix << "/srv\\trox\\" << true << "/srv/trox/";
-    QTest::newRow("posix backslash first") << posix << "\\srv\\trox" << false << "\\srv\\trox";
-    QTest::newRow("posix relative") << posix << "srv/trox" << false << "srv/trox";
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<QStringList>("saved");
+    const auto row = [](const char *name, const QStringList &seeded, const QStringList &steps, bool accepted,
+                        const QString &result, bool refused, const QStringList &saved,
+                        int convention = windows) {
+        QTest::newRow(name) << convention << seeded << steps << accepted << result << refused << saved;
+    };
+    // Cancel, pressed after a refusal, would reject an editor already accepted too.
+    const auto typed = [&row](const char *name, int convention, const QString &text, bool accepted,
+                              const QString &result) {
+        row(name, {}, QStringList{"type " + text, "ok"} + (accepted ? QStringList() : QStringList{"cancel"}),
+            accepted, result, !accepted, accepted ? QStringList{"0=" + result} : QStringList(), convention);
+    };
+    typed("drive with forward slash", windows, "c:/mysystem", true, "c:\\mysystem");
+    typed("unc trailing backslash kept", windows, "\\\\fileserver\\trox\\", true, "\\\\fileserver\\trox\\");
+    typed("unc with forward slashes", windows, "//fileserver/trox", false, "//fileserver/trox");
+    typed("empty", windows, "", false, "");
+    typed("posix backslash inside", posix, "/srv\\trox\\", true, "/srv/trox/");
+    typed("posix backslash first", posix, "\\srv\\trox", false, "\\srv\\trox");
+
+    row("refused, corrected, Return", {"0=\\\\fileserver\\trox"},
+        {"type //fileserver/trox", "ok", "retype \\\\fileserver\\trox\\", "Return"}, true,
+        "\\\\fileserver\\trox\\", true, {"0=\\\\fileserver\\trox\\", "1=\\\\fileserver\\trox"});
+    row("refused, Escape", {"0=\\\\one\\trox", "1=\\\\ONE\\TROX", "2=c:\\mysystem"},
+        {"type trox", "ok", "Esc"}, false, "trox", true,
+        {"0=\\\\one\\trox", "1=c:\\mysystem", "2=c:\\mysystem"});
+    const QStringList three{"0=\\\\one\\trox", "1=\\\\two\\trox", "2=trox"};
+    row("valid entry double-clicked", three, {"dclick 1"}, true, "\\\\two\\trox", false,
+        {"0=\\\\two\\trox", "1=\\\\one\\trox", "2=trox"});
+    row("invalid entry double-clicked", three, {"dclick 2", "cancel"}, false, "trox", true, three);
 }
 
-void tst_set_server::check()
+void tst_set_server::close()
 {
     QFETCH(int, convention);
-    QFETCH(QString, typed);
+    QFETCH(QStringList, seeded);
+    QFETCH(QStringList, steps);
     QFETCH(bool, accepted);
     QFETCH(QString, result);
-    {
-        set_server editor;
-        editor.setPathRules(PathRules(PathRules::Convention(convention)));
-        const int code = runModal(editor, [&] {
-            QTest::keyClicks(editor.server, typed);
-            QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-            if (accepted)
-                return;
-            QVERIFY(editor.isVisible());
-            QCOMPARE(editor.validvalue->text(), refusal);
-            QTest::mouseClick(editor.buttonCancel, Qt::LeftButton);
-        });
-        QCOMPARE(code, int(accepted ? QDialog::Accepted : QDialog::Rejected));
-        QCOMPARE(editor.server->text(), result);
-    }
-    QCOMPARE(storedPreferences(group), accepted ? QStringList{QLatin1String("0=") + result} : QStringList());
-}
-
-// The message stays once shown, even after a corrected path is accepted; Escape after a refusal
-// still writes the list back compacted.
-void tst_set_server::refusedThenClosed_data()
-{
-    QTest::addColumn<QStringList>("seeded");
-    QTest::addColumn<QString>("refused");
-    QTest::addColumn<QString>("corrected");
-    QTest::addColumn<QStringList>("saved");
-    QTest::newRow("corrected, Return")
-        << QStringList{"0=\\\\fileserver\\trox"} << "//fileserver/trox"
-        << "\\\\fileserver\\trox\\" << QStringList{"0=\\\\fileserver\\trox\\", "1=\\\\fileserver\\trox"};
-    QTest::newRow("Escape") << QStringList{"0=\\\\one\\trox", "1=\\\\ONE\\TROX", "2=c:\\mysystem"} << "trox"
-                            << QString()
-                            << QStringList{"0=\\\\one\\trox", "1=c:\\mysystem", "2=c:\\mysystem"};
-}
-
-void tst_set_server::refusedThenClosed()
-{
-    QFETCH(QStringList, seeded);
-    QFETCH(QString, refused);
-    QFETCH(QString, corrected);
+    QFETCH(bool, refused);
     QFETCH(QStringList, saved);
     seedPreferences(group, seeded);
     {
         set_server editor;
-        editor.setPathRules(PathRules(PathRules::Windows));
+        editor.setPathRules(PathRules(PathRules::Convention(convention)));
         const int code = runModal(editor, [&] {
-            QTest::keyClicks(editor.server, refused);
-            QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-            QCOMPARE(editor.validvalue->text(), refusal);
-            QCOMPARE(editor.validvalue->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-            if (corrected.isNull()) {
-                QTest::keyClick(editor.server, Qt::Key_Escape);
-                return;
-            }
-            editor.server->selectAll();
-            QTest::keyClicks(editor.server, corrected);
-            QTest::keyClick(editor.server, Qt::Key_Return);
-        });
-        QCOMPARE(code, int(corrected.isNull() ? QDialog::Rejected : QDialog::Accepted));
-        QCOMPARE(editor.validvalue->text(), refusal);
-        QCOMPARE(editor.server->text(), corrected.isNull() ? refused : corrected);
-    }
-    QCOMPARE(storedPreferences(group), saved);
-}
-
-// An entry placed in the store by other means still has to pass the check.
-void tst_set_server::doubleClick_data()
-{
-    QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QStringList>("saved");
-    QTest::newRow("valid entry") << 1 << true << QStringList{"0=\\\\two\\trox", "1=\\\\one\\trox", "2=trox"};
-    QTest::newRow("invalid entry") << 2 << false
-                                   << QStringList{"0=\\\\one\\trox", "1=\\\\two\\trox", "2=trox"};
-}
-
-void tst_set_server::doubleClick()
-{
-    QFETCH(int, row);
-    QFETCH(bool, accepted);
-    QFETCH(QStringList, saved);
-    seedPreferences(group, {"0=\\\\one\\trox", "1=\\\\two\\trox", "2=trox"});
-    {
-        set_server editor;
-        editor.setPathRules(PathRules(PathRules::Windows));
-        QString text;
-        const int code = runModal(editor, [&] {
-            doubleClickEntry(editor.previous, row);
-            text = editor.server->text();
-            if (accepted)
-                return;
-            QCOMPARE(editor.validvalue->text(), refusal);
-            QTest::mouseClick(editor.buttonCancel, Qt::LeftButton);
+            perform(steps, editor.server, editor.previous, editor.buttonOk, editor.buttonCancel);
         });
         QCOMPARE(code, int(accepted ? QDialog::Accepted : QDialog::Rejected));
-        QCOMPARE(text, editor.previous->item(accepted ? 0 : row)->text());
+        QCOMPARE(editor.server->text(), result);
+        QCOMPARE(editor.validvalue->text(), refused ? refusal : QString());
+        if (refused)
+            QCOMPARE(editor.validvalue->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     }
     QCOMPARE(storedPreferences(group), saved);
-}
-
-void tst_set_server::sharedWithReserveServer()
-{
-    acceptServer(QStringLiteral("\\\\one\\trox"));
-    acceptServer(QStringLiteral("\\\\two\\trox"));
-    set_server next;
-    QCOMPARE(entries(next.previous), (QStringList{"\\\\two\\trox", "\\\\one\\trox"}));
-    QVERIFY(next.server->text().isEmpty());
-    set_root root;
-    QCOMPARE(root.previous->count(), 0);
+    // The server and the reserve server share this list; the root keeps its own.
+    QCOMPARE(storedPreferences(QLatin1String(Preferences::recentRootGroup)), QStringList());
 }
 
 // Every example path of the editor's own help, as this platform shows it, passes its check.

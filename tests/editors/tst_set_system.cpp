@@ -19,7 +19,7 @@ private Q_SLOTS:
     void cleanup();
     void listing_data();
     void listing();
-    void missingOrEmptyRoot();
+    void emptyRoot();
     void appendsWithoutTouchingTheRest();
     void interaction_data();
     void interaction();
@@ -41,22 +41,26 @@ void tst_set_system::listing_data()
     QTest::addColumn<QString>("rootSuffix");
     QTest::addColumn<QStringList>("expected");
 
+    const auto row = [](const char *name, const QStringList &paths, const QStringList &expected,
+                        const char *rootSuffix = "") {
+        QTest::newRow(name) << paths << QString::fromUtf8(rootSuffix) << expected;
+    };
     const QStringList abc{"b/config", "A/config", "c/config"};
-    QTest::newRow("sorted ignoring case") << abc << QString() << QStringList{"A", "b", "c"};
-    QTest::newRow("root with trailing slash") << abc << QStringLiteral("/") << QStringList{"A", "b", "c"};
-    QTest::newRow("without config") << QStringList{"plain", "sys/config"} << QString() << QStringList{"sys"};
-    QTest::newRow("config is a file")
-        << QStringList{"file/config!", "sys/config"} << QString() << QStringList{"sys"};
-    QTest::newRow("config deeper down") << QStringList{"deep/x/config"} << QString() << QStringList{};
-    QTest::newRow("hidden directory")
-        << QStringList{".hidden/config", "sys/config"} << QString() << QStringList{"sys"};
-    QTest::newRow("root holds config")
-        << QStringList{"config", "sys/config"} << QString() << QStringList{".", "sys"};
-    QTest::newRow("parent holds config")
-        << QStringList{"../config", "sys/config"} << QString() << QStringList{"..", "sys"};
-    QTest::newRow("config under config")
-        << QStringList{"config/config"} << QString() << QStringList{".", "config"};
-    QTest::newRow("no systems") << QStringList{"a", "b/c"} << QString() << QStringList{};
+    row("sorted ignoring case", abc, {"A", "b", "c"});
+    // ASCII names take a quicker comparison than the others; mixed, the order stays one order.
+    row("ties, symbols and accents",
+        {"b/config", "B/config", "_x/config", "Z/config", "\u00e9/config", "\u00c9/config", "a1/config"},
+        {"_x", "a1", "B", "b", "Z", "\u00c9", "\u00e9"});
+    row("root with trailing slash", abc, {"A", "b", "c"}, "/");
+    row("root missing", abc, {}, "/missing");
+    row("without config", {"plain", "sys/config"}, {"sys"});
+    row("config is a file", {"file/config!", "sys/config"}, {"sys"});
+    row("config deeper down", {"deep/x/config"}, {});
+    row("hidden directory", {".hidden/config", "sys/config"}, {"sys"});
+    row("root holds config", {"config", "sys/config"}, {".", "sys"});
+    row("parent holds config", {"../config", "sys/config"}, {"..", "sys"});
+    row("config under config", {"config/config"}, {".", "config"});
+    row("no systems", {"a", "b/c"}, {});
 }
 
 void tst_set_system::listing()
@@ -86,7 +90,7 @@ void tst_set_system::listing()
     QCOMPARE(entries(chooser.available), expected);
 }
 
-void tst_set_system::missingOrEmptyRoot()
+void tst_set_system::emptyRoot()
 {
     // The working directory holds a system, so listing it for an empty root would show.
     QVERIFY(QDir().mkpath(m_dir.path() + QStringLiteral("/cwd/sys/config")));
@@ -95,7 +99,6 @@ void tst_set_system::missingOrEmptyRoot()
 
     set_system chooser;
     chooser.listSystems(QString());
-    chooser.listSystems(m_dir.path() + QStringLiteral("/does-not-exist"));
     QDir::setCurrent(previous);
     QCOMPARE(chooser.available->count(), 0);
 }
@@ -119,8 +122,7 @@ void tst_set_system::appendsWithoutTouchingTheRest()
 
 void tst_set_system::interaction_data()
 {
-    // Steps: "type <text>", "retype <text>" (select all first), "click <row>", "dclick <row>", "up",
-    // "enter", "ok", "escape". The chooser lists the systems alpha, beta and gamma.
+    // Steps as perform() takes them; the chooser lists the systems alpha, beta and gamma.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("name");
@@ -130,12 +132,12 @@ void tst_set_system::interaction_data()
         << QStringList{"type typed", "click 2", "ok"} << accepted << "gamma";
     QTest::newRow("arrow keys follow") << QStringList{"click 2", "up", "ok"} << accepted << "beta";
     QTest::newRow("typing after click wins")
-        << QStringList{"click 0", "retype other", "enter"} << accepted << "other";
+        << QStringList{"click 0", "retype other", "Return"} << accepted << "other";
     QTest::newRow("typed name not listed")
-        << QStringList{"type not listed", "enter"} << accepted << "not listed";
+        << QStringList{"type not listed", "Return"} << accepted << "not listed";
     QTest::newRow("empty accept") << QStringList{"ok"} << accepted << "";
     QTest::newRow("double click accepts") << QStringList{"dclick 1"} << accepted << "beta";
-    QTest::newRow("cancel after click") << QStringList{"click 0", "escape"} << rejected << "alpha";
+    QTest::newRow("cancel after click") << QStringList{"click 0", "Esc"} << rejected << "alpha";
 }
 
 void tst_set_system::interaction()
@@ -151,28 +153,8 @@ void tst_set_system::interaction()
     chooser.listSystems(tree.path());
 
     QListWidget *list = chooser.available;
-    const int code = runModal(chooser, [&] {
-        for (const QString &step : std::as_const(steps)) {
-            const QString verb = step.section(QLatin1Char(' '), 0, 0);
-            const QString rest = step.section(QLatin1Char(' '), 1);
-            if (verb == QLatin1String("retype"))
-                QTest::keyClick(chooser.system, Qt::Key_A, Qt::ControlModifier);
-            if (verb == QLatin1String("type") || verb == QLatin1String("retype"))
-                QTest::keyClicks(chooser.system, rest);
-            else if (verb == QLatin1String("click"))
-                clickEntry(list, rest.toInt());
-            else if (verb == QLatin1String("dclick"))
-                doubleClickEntry(list, rest.toInt());
-            else if (verb == QLatin1String("up"))
-                QTest::keyClick(list, Qt::Key_Up);
-            else if (verb == QLatin1String("enter"))
-                QTest::keyClick(chooser.system, Qt::Key_Return);
-            else if (verb == QLatin1String("ok"))
-                QTest::mouseClick(chooser.buttonOk, Qt::LeftButton);
-            else if (verb == QLatin1String("escape"))
-                QTest::keyClick(&chooser, Qt::Key_Escape);
-        }
-    });
+    const int code =
+        runModal(chooser, [&] { perform(steps, chooser.system, list, chooser.buttonOk, nullptr); });
     QCOMPARE(code, result);
     QCOMPARE(chooser.system->text(), name);
 }

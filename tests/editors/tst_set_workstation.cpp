@@ -15,7 +15,6 @@
 
 namespace {
 
-enum Press { Ok, Enter, Cancel, Escape };
 enum Outcome { Accepted, Refused, ClosedSilently };
 
 // Presses Browse and lets `operate` act on the browser it opens.
@@ -62,35 +61,37 @@ void tst_set_workstation::cleanup()
 void tst_set_workstation::rangeCheck_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("press");
+    QTest::addColumn<QString>("press"); // a step as perform() takes it
     QTest::addColumn<int>("outcome");
 
-    QTest::newRow("lowest") << "1" << int(Ok) << int(Accepted);
-    QTest::newRow("highest") << "999" << int(Ok) << int(Accepted);
-    QTest::newRow("leading zeros") << "007" << int(Ok) << int(Accepted);
-    QTest::newRow("plus sign") << "+7" << int(Ok) << int(Accepted);
-    QTest::newRow("surrounding blanks") << " 7 " << int(Ok) << int(Accepted);
-    QTest::newRow("enter on valid") << "42" << int(Enter) << int(Accepted);
-    QTest::newRow("zero") << "0" << int(Ok) << int(Refused);
-    QTest::newRow("too high") << "1000" << int(Ok) << int(Refused);
-    QTest::newRow("negative") << "-5" << int(Ok) << int(Refused);
-    QTest::newRow("digits then letters") << "12a" << int(Ok) << int(Refused);
-    QTest::newRow("letters") << "abc" << int(Ok) << int(Refused);
-    QTest::newRow("empty") << "" << int(Ok) << int(Refused);
-    QTest::newRow("two signs") << "++7" << int(Ok) << int(Refused);
-    QTest::newRow("inner blank") << "1 2" << int(Ok) << int(Refused);
-    QTest::newRow("hexadecimal") << "0x10" << int(Ok) << int(Refused);
-    QTest::newRow("beyond int, wraps into range") << "4294967297" << int(Ok) << int(Refused);
-    QTest::newRow("enter on invalid") << "1000" << int(Enter) << int(Refused);
-    QTest::newRow("cancel on invalid") << "abc" << int(Cancel) << int(ClosedSilently);
-    QTest::newRow("escape on invalid") << "0" << int(Escape) << int(ClosedSilently);
+    const auto row = [](const char *name, const char *typed, Outcome outcome, const char *press = "ok") {
+        QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromUtf8(press) << int(outcome);
+    };
+    row("lowest", "1", Accepted);
+    row("highest", "999", Accepted);
+    row("leading zeros", "007", Accepted);
+    row("plus sign", "+7", Accepted);
+    row("surrounding blanks", " 7 ", Accepted);
+    row("enter on valid", "42", Accepted, "Return");
+    row("zero", "0", Refused);
+    row("too high", "1000", Refused);
+    row("negative", "-5", Refused);
+    row("digits then letters", "12a", Refused);
+    row("empty", "", Refused);
+    row("two signs", "++7", Refused);
+    row("inner blank", "1 2", Refused);
+    row("hexadecimal", "0x10", Refused);
+    row("beyond int, wraps into range", "4294967297", Refused);
+    row("enter on invalid", "1000", Refused, "Return");
+    row("cancel on invalid", "abc", ClosedSilently, "cancel");
+    row("escape on invalid", "0", ClosedSilently, "Esc");
 }
 
 // The text is handed back exactly as typed; a refused one stays in the open editor.
 void tst_set_workstation::rangeCheck()
 {
     QFETCH(QString, typed);
-    QFETCH(int, press);
+    QFETCH(QString, press);
     QFETCH(int, outcome);
 
     set_workstation editor;
@@ -98,15 +99,7 @@ void tst_set_workstation::rangeCheck()
     catcher.ignore(&editor);
     bool openAfterBox = false;
     const int result = runModal(editor, [&] {
-        QTest::keyClicks(editor.workstation, typed);
-        if (press == Ok)
-            QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
-        else if (press == Enter)
-            QTest::keyClick(editor.workstation, Qt::Key_Return);
-        else if (press == Cancel)
-            QTest::mouseClick(editor.buttonCancel, Qt::LeftButton);
-        else
-            QTest::keyClick(editor.workstation, Qt::Key_Escape);
+        perform({"type " + typed, press}, editor.workstation, nullptr, editor.buttonOk, editor.buttonCancel);
         if (editor.isVisible()) {
             openAfterBox = true;
             editor.reject();

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "preferences.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QSettings>
@@ -78,6 +82,32 @@ inline void doubleClickEntry(QListWidget *list, int row)
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
 }
 
+// Performs an editor's steps as a person would: "type <text>", "retype <text>" (all selected first),
+// "click <row>", "dclick <row>", "up" (in the list), "ok", "cancel", or a key sequence pressed in
+// the text field ("Return", "Esc", "Alt+O").
+inline void perform(const QStringList &steps, QLineEdit *edit, QListWidget *list, QAbstractButton *ok,
+                    QAbstractButton *cancel)
+{
+    for (const QString &step : steps) {
+        const QString verb = step.section(QLatin1Char(' '), 0, 0);
+        const QString rest = step.section(QLatin1Char(' '), 1);
+        if (verb == QLatin1String("retype"))
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        if (verb == QLatin1String("type") || verb == QLatin1String("retype"))
+            QTest::keyClicks(edit, rest);
+        else if (verb == QLatin1String("click"))
+            clickEntry(list, rest.toInt());
+        else if (verb == QLatin1String("dclick"))
+            doubleClickEntry(list, rest.toInt());
+        else if (verb == QLatin1String("up"))
+            QTest::keyClick(list, Qt::Key_Up);
+        else if (verb == QLatin1String("ok") || verb == QLatin1String("cancel"))
+            QTest::mouseClick(verb == QLatin1String("ok") ? ok : cancel, Qt::LeftButton);
+        else
+            QTest::keySequence(edit, QKeySequence(step));
+    }
+}
+
 // Writes the workstation list of a system directory, making the directories it needs.
 inline bool writeWorkstationList(const QString &system, const QByteArray &contents)
 {
@@ -107,4 +137,13 @@ inline QStringList messageBoxes(const ModalCatcher &catcher)
             boxes.append(seen.title + QLatin1Char('|') + seen.text);
     }
     return boxes;
+}
+
+// Shows a dialog that loads on its first timer event and lets the load run; false when the load
+// did not run or opened a message box (answered, so that it fails the test instead of blocking it).
+inline bool loadsQuietly(QWidget &dialog)
+{
+    ModalCatcher catcher;
+    catcher.ignore(&dialog);
+    return LoadWatcher::showLoaded(dialog) && catcher.seen.isEmpty();
 }

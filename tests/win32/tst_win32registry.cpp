@@ -5,6 +5,8 @@
 
 #include <sddl.h>
 
+#include <optional>
+
 using Check::LogCapture;
 using Lines = std::vector<std::wstring>;
 
@@ -49,6 +51,11 @@ StoredValue readValue(HKEY root, const std::wstring &subKey, const std::wstring 
 bool exists(HKEY root, const std::wstring &subKey, const std::wstring &name)
 {
     return readValue(root, subKey, name).status == ERROR_SUCCESS;
+}
+
+bool nowhere(const std::wstring &name)
+{
+    return !exists(HKEY_LOCAL_MACHINE, machineKey, name) && !exists(HKEY_CURRENT_USER, L"Environment", name);
 }
 
 void putValue(HKEY root, const std::wstring &subKey, const std::wstring &name, const std::wstring &text)
@@ -128,7 +135,7 @@ bool writable(HKEY root, const std::wstring &subKey)
 
 int main()
 {
-    Check::run("machine-wide values are expandable strings stored with their terminating zero", [] {
+    Check::run("machine-wide values are expandable strings with their terminating zero; per-user kept", [] {
         const std::wstring values[] = {
             L"C:\\TROX",
             L"",
@@ -140,6 +147,7 @@ int main()
         const std::wstring name = L"TROX_TEST_STORED";
         for (const std::wstring &value : values) {
             forget(name);
+            putValue(HKEY_CURRENT_USER, L"Environment", name, L"older per-user value");
             LogCapture log;
             const Win32Store::VariableResult result = Win32Store::setEnvironmentVariable(name, value);
             CHECK_EQ(result.where, Win32Store::VariableResult::MachineWide);
@@ -149,27 +157,15 @@ int main()
             CHECK_EQ(stored.bytes, static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
             CHECK(stored.terminated);
             CHECK_EQ(stored.text, value);
-            CHECK(!exists(HKEY_CURRENT_USER, L"Environment", name));
+            const StoredValue user = readValue(HKEY_CURRENT_USER, L"Environment", name);
+            CHECK_EQ(user.type, static_cast<DWORD>(REG_SZ));
+            CHECK_EQ(user.text, std::wstring(L"older per-user value"));
             CHECK_EQ(log.lines(), Lines{});
         }
         forget(name);
     });
 
-    Check::run("a machine-wide write leaves the per-user value of the same name alone", [] {
-        const std::wstring name = L"TROX_TEST_BOTH";
-        forget(name);
-        putValue(HKEY_CURRENT_USER, L"Environment", name, L"older per-user value");
-        const Win32Store::VariableResult result =
-            Win32Store::setEnvironmentVariable(name, L"\\\\server\\trox");
-        CHECK_EQ(result.where, Win32Store::VariableResult::MachineWide);
-        CHECK_EQ(readValue(HKEY_LOCAL_MACHINE, machineKey, name).text, std::wstring(L"\\\\server\\trox"));
-        const StoredValue user = readValue(HKEY_CURRENT_USER, L"Environment", name);
-        CHECK_EQ(user.type, static_cast<DWORD>(REG_SZ));
-        CHECK_EQ(user.text, std::wstring(L"older per-user value"));
-        forget(name);
-    });
-
-    Check::run("a missing sub key is not created; the open is logged and its code returned", [] {
+    Check::run("a missing sub key is not created and its open logged; an existing one is written", [] {
         for (const std::uint32_t root : {Win32Store::machineRoot, Win32Store::userRoot}) {
             LogCapture log;
             const std::uint32_t code = Win32Store::setRegistryValue(
@@ -185,6 +181,17 @@ int main()
             CHECK_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\TroxInstEnvTest", 0, KEY_READ, &created),
                      static_cast<LONG>(ERROR_FILE_NOT_FOUND));
         }
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\TroxInstEnvTest", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr);
+        RegCloseKey(key);
+        CHECK_EQ(Win32Store::setRegistryValue(Win32Store::userRoot, L"Software\\TroxInstEnvTest",
+                                              L"OV_SYSTEM", L"plant"),
+                 0u);
+        const StoredValue stored = readValue(HKEY_CURRENT_USER, L"Software\\TroxInstEnvTest", L"OV_SYSTEM");
+        CHECK_EQ(stored.type, static_cast<DWORD>(REG_EXPAND_SZ));
+        CHECK_EQ(stored.text, std::wstring(L"plant"));
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TroxInstEnvTest");
     });
 
     Check::run("a value the registry will not set is logged with its code at each attempt", [] {
@@ -202,62 +209,39 @@ int main()
                             L"' in registry path 'HKEY_LOCAL_MACHINE\\Environment' error = 0x57"}));
     });
 
-    Check::run("an existing key under the per-user root is written", [] {
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\TroxInstEnvTest", 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr);
-        RegCloseKey(key);
-        CHECK_EQ(Win32Store::setRegistryValue(Win32Store::userRoot, L"Software\\TroxInstEnvTest",
-                                              L"OV_SYSTEM", L"plant"),
-                 0u);
-        const StoredValue stored = readValue(HKEY_CURRENT_USER, L"Software\\TroxInstEnvTest", L"OV_SYSTEM");
-        CHECK_EQ(stored.type, static_cast<DWORD>(REG_EXPAND_SZ));
-        CHECK_EQ(stored.text, std::wstring(L"plant"));
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TroxInstEnvTest");
-    });
-
-    Check::run("a refused machine-wide write lands per-user, with the open logged", [] {
+    Check::run("a refused machine-wide write lands per-user; both refused, the caller is told", [] {
         const std::wstring name = L"TROX_TEST_FALLBACK";
-        forget(name);
-        Win32Store::VariableResult result;
-        {
-            ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, machineKey);
-            CHECK(readOnly.applied());
-            LogCapture log;
-            result = Win32Store::setEnvironmentVariable(name, L"%OV_ROOT%\\plant");
-            CHECK_EQ(log.lines(), Lines{openMachineDenied});
+        for (const bool userRefused : {false, true}) {
+            forget(name);
+            Win32Store::VariableResult result;
+            {
+                ReadOnlyKey machine(HKEY_LOCAL_MACHINE, machineKey);
+                std::optional<ReadOnlyKey> user;
+                if (userRefused)
+                    user.emplace(HKEY_CURRENT_USER, L"Environment");
+                CHECK(machine.applied() && (!user || user->applied()));
+                LogCapture log;
+                result = Win32Store::setEnvironmentVariable(name, L"%OV_ROOT%\\plant");
+                Lines logged{openMachineDenied};
+                if (userRefused)
+                    logged.push_back(
+                        L"couldn't open registry path 'HKEY_LOCAL_MACHINE\\'Environment error=0x5");
+                CHECK_EQ(log.lines(), logged);
+            }
+            CHECK_EQ(result.where,
+                     userRefused ? Win32Store::VariableResult::Nowhere : Win32Store::VariableResult::PerUser);
+            CHECK_EQ(result.machineError, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+            CHECK_EQ(result.userError, userRefused ? static_cast<std::uint32_t>(ERROR_ACCESS_DENIED) : 0u);
+            CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, name));
+            const StoredValue user = readValue(HKEY_CURRENT_USER, L"Environment", name);
+            CHECK_EQ(user.status, userRefused ? LONG(ERROR_FILE_NOT_FOUND) : LONG(ERROR_SUCCESS));
+            if (!userRefused) {
+                CHECK_EQ(user.type, static_cast<DWORD>(REG_EXPAND_SZ));
+                CHECK_EQ(user.text, std::wstring(L"%OV_ROOT%\\plant"));
+            }
+            CHECK(writable(HKEY_LOCAL_MACHINE, machineKey) && writable(HKEY_CURRENT_USER, L"Environment"));
         }
-        CHECK_EQ(result.where, Win32Store::VariableResult::PerUser);
-        CHECK_EQ(result.machineError, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-        CHECK_EQ(result.userError, 0u);
-        CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, name));
-        const StoredValue user = readValue(HKEY_CURRENT_USER, L"Environment", name);
-        CHECK_EQ(user.type, static_cast<DWORD>(REG_EXPAND_SZ));
-        CHECK_EQ(user.text, std::wstring(L"%OV_ROOT%\\plant"));
-        CHECK(writable(HKEY_LOCAL_MACHINE, machineKey));
         forget(name);
-    });
-
-    Check::run("both writes refused: two log lines and the caller told", [] {
-        const std::wstring name = L"TROX_TEST_NOWHERE";
-        forget(name);
-        Win32Store::VariableResult result;
-        {
-            ReadOnlyKey machine(HKEY_LOCAL_MACHINE, machineKey);
-            ReadOnlyKey user(HKEY_CURRENT_USER, L"Environment");
-            CHECK(machine.applied() && user.applied());
-            LogCapture log;
-            result = Win32Store::setEnvironmentVariable(name, L"7");
-            CHECK_EQ(log.lines(),
-                     (Lines{openMachineDenied,
-                            L"couldn't open registry path 'HKEY_LOCAL_MACHINE\\'Environment error=0x5"}));
-        }
-        CHECK_EQ(result.where, Win32Store::VariableResult::Nowhere);
-        CHECK_EQ(result.machineError, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-        CHECK_EQ(result.userError, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-        CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, name));
-        CHECK(!exists(HKEY_CURRENT_USER, L"Environment", name));
-        CHECK(writable(HKEY_LOCAL_MACHINE, machineKey) && writable(HKEY_CURRENT_USER, L"Environment"));
     });
 
     Check::run("bad names and line breaks or NUL are refused before anything is touched", [] {
@@ -283,17 +267,12 @@ int main()
             CHECK_EQ(result.where, Win32Store::VariableResult::Nowhere);
             CHECK_EQ(result.machineError, Win32Store::refusedInput);
             CHECK_EQ(result.userError, 0u);
-            CHECK_EQ(log.lines().size(), std::size_t(1));
-            CHECK(!log.lines().empty() && log.lines().front().rfind(L"refused ", 0) == 0);
-            CHECK(log.lines().empty() || log.lines().front().find(L'\n') == std::wstring::npos);
-            CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, name) &&
-                  !exists(HKEY_CURRENT_USER, L"Environment", name));
-            CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, L"TROX_TEST_REFUSED"));
-            CHECK(!exists(HKEY_CURRENT_USER, L"Environment", L"TROX_TEST_REFUSED"));
-
+            CHECK(log.lines().size() == 1 && log.lines().front().rfind(L"refused ", 0) == 0 &&
+                  log.lines().front().find(L'\n') == std::wstring::npos);
+            CHECK(nowhere(name) && nowhere(L"TROX_TEST_REFUSED"));
             CHECK_EQ(Win32Store::setRegistryValue(Win32Store::machineRoot, machineKey, name, value),
                      Win32Store::refusedInput);
-            CHECK(!exists(HKEY_LOCAL_MACHINE, machineKey, L"TROX_TEST_REFUSED"));
+            CHECK(nowhere(L"TROX_TEST_REFUSED"));
             forget(name);
             forget(L"TROX_TEST_REFUSED");
         }

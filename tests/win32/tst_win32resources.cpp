@@ -58,29 +58,22 @@ int main(int argc, char **argv)
         imagePath = path;
     }
 
-    Check::run("file and product version are 4.5.0.4", [] {
-        std::vector<BYTE> block = versionBlock();
-        CHECK(!block.empty());
-        void *value = nullptr;
-        UINT length = 0;
-        CHECK(!block.empty() && VerQueryValueW(block.data(), L"\\", &value, &length));
-        if (!value || length < sizeof(VS_FIXEDFILEINFO))
-            return;
-        const auto *fixed = static_cast<const VS_FIXEDFILEINFO *>(value);
-        CHECK_EQ(fixed->dwSignature, static_cast<DWORD>(VS_FFI_SIGNATURE));
-        CHECK_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(5, 4)));
-        CHECK_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(4, 0)));
-        CHECK_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(MAKELONG(5, 4)));
-        CHECK_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(4, 0)));
-        CHECK_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    });
-
-    Check::run("strings in block 080904b0 and translation UK English, Unicode", [] {
+    Check::run("version 4.5.0.4, strings in block 080904b0 and translation UK English, Unicode", [] {
         std::vector<BYTE> block = versionBlock();
         if (block.empty())
             return Check::fail(__FILE__, __LINE__, "no version resource");
         void *value = nullptr;
         UINT length = 0;
+        CHECK(VerQueryValueW(block.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO));
+        if (value && length >= sizeof(VS_FIXEDFILEINFO)) {
+            const auto *fixed = static_cast<const VS_FIXEDFILEINFO *>(value);
+            CHECK_EQ(fixed->dwSignature, static_cast<DWORD>(VS_FFI_SIGNATURE));
+            CHECK_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(5, 4)));
+            CHECK_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(4, 0)));
+            CHECK_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(MAKELONG(5, 4)));
+            CHECK_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(4, 0)));
+            CHECK_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+        }
         CHECK(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length));
         CHECK_EQ(length, UINT(4));
         if (value && length >= 4) {
