@@ -82,10 +82,9 @@ void tst_pathrules::serverPath()
 
 void tst_pathrules::join()
 {
-    const QStringList parts{QStringLiteral("C:\\TROX\\"), QStringLiteral("plant"), QStringLiteral("config")};
-    QCOMPARE(PathRules(PathRules::Windows).join(parts), QStringLiteral("C:\\TROX\\\\plant\\config"));
-    QCOMPARE(PathRules(PathRules::Posix).join({QStringLiteral("/opt/trox"), QStringLiteral("plant")}),
-             QStringLiteral("/opt/trox/plant"));
+    QCOMPARE(PathRules(PathRules::Windows).join({"C:\\TROX\\", "plant", "config"}),
+             "C:\\TROX\\\\plant\\config");
+    QCOMPARE(PathRules(PathRules::Posix).join({"/opt/trox", "plant"}), "/opt/trox/plant");
 }
 
 void tst_pathrules::examplePaths_data()

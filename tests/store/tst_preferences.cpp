@@ -18,21 +18,18 @@ private Q_SLOTS:
     void replacementIsSeenByQSettings()
     {
         Sandbox sandbox;
-        openPreferences()->setValue(QStringLiteral("lastKnownServer/server"), QStringLiteral("/srv/aaaa"));
+        openPreferences()->setValue("lastKnownServer/server", "/srv/aaaa");
         const QString path = openPreferences()->fileName();
         // A file stamped in the future, as a clock step back or a copy from another machine leaves it.
         const timespec future[2] = {{0, UTIME_OMIT}, {time(nullptr) + 3600, 123000000}};
         QVERIFY(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), future, 0) == 0);
         const QDateTime before = QFileInfo(path).lastModified();
-        QCOMPARE(openPreferences()->value(QStringLiteral("lastKnownServer/server")).toString(),
-                 QStringLiteral("/srv/aaaa"));
+        QCOMPARE(openPreferences()->value("lastKnownServer/server").toString(), QStringLiteral("/srv/aaaa"));
 
-        QVERIFY(savePreferences([](QSettings &store) {
-            store.setValue(QStringLiteral("lastKnownServer/server"), QStringLiteral("/srv/bbbb"));
-        }));
+        QVERIFY(
+            savePreferences([](QSettings &store) { store.setValue("lastKnownServer/server", "/srv/bbbb"); }));
         QVERIFY(QFileInfo(path).lastModified() > before);
-        QCOMPARE(openPreferences()->value(QStringLiteral("lastKnownServer/server")).toString(),
-                 QStringLiteral("/srv/bbbb"));
+        QCOMPARE(openPreferences()->value("lastKnownServer/server").toString(), QStringLiteral("/srv/bbbb"));
     }
 };
 
