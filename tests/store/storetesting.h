@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sandbox.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QMap>
@@ -8,8 +10,6 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
-
-#include "sandbox.h"
 
 #include <unistd.h>
 
