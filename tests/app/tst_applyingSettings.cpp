@@ -10,6 +10,7 @@
 
 #include <pwd.h>
 #include <unistd.h>
+#include <utility>
 
 // Ok against a sandboxed machine: what is written where, what the operator is told.
 namespace {
@@ -63,10 +64,10 @@ void tst_applyingSettings::init()
 
 void tst_applyingSettings::cleanup()
 {
-    QCOMPARE(m_idleAtBox, QStringList());
-    m_idleAtBox.clear();
     m_dialog.reset();
     m_sandbox.reset();
+    const QStringList idleAtBox = std::exchange(m_idleAtBox, {});
+    QCOMPARE(idleAtBox, QStringList());
 }
 
 void tst_applyingSettings::start(const QStringList &environment)

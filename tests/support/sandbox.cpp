@@ -37,16 +37,34 @@ Sandbox::Sandbox()
     qunsetenv("XDG_CONFIG_DIRS");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.path()) + "/no-bus");
     setVariables({});
+    liveSandboxes().append(this);
 }
 
+// A suite that makes the next test's sandbox before it drops the last one (a failed check in
+// cleanup() skips the reset) ends them out of order. Restoring then would put back the real
+// machine's paths under the newer sandbox, and the next Ok would write to the real /etc; instead
+// the newer sandbox takes over what this one saved and restores it when it ends.
 Sandbox::~Sandbox()
 {
+    QList<Sandbox *> &live = liveSandboxes();
+    const qsizetype at = live.indexOf(this);
+    live.removeAt(at);
+    if (at < live.size()) {
+        live[at]->m_saved = m_saved;
+        return;
+    }
     for (const Saved &saved : m_saved) {
         if (saved.wasSet)
             qputenv(saved.name, saved.value);
         else
             qunsetenv(saved.name);
     }
+}
+
+QList<Sandbox *> &Sandbox::liveSandboxes()
+{
+    static QList<Sandbox *> live;
+    return live;
 }
 
 QByteArray Sandbox::readFile(const QString &path)

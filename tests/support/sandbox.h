@@ -36,6 +36,8 @@ public:
     static bool writeFile(const QString &path, const QByteArray &contents);
 
 private:
+    static QList<Sandbox *> &liveSandboxes();
+
     QTemporaryDir m_dir;
     struct Saved
     {
