@@ -113,10 +113,17 @@ bool receive(int fd, QByteArray &buffer, qsizetype wanted, const Deadline &deadl
     return true;
 }
 
-void appendUint32(QByteArray &message, quint32 value)
+// Little-endian, at `at` of bytes already there (a length known only once what follows is written).
+void setUint32(QByteArray &message, qsizetype at, quint32 value)
 {
     for (int i = 0; i < 4; ++i)
-        message.append(char((value >> (8 * i)) & 0xFF));
+        message[at + i] = char((value >> (8 * i)) & 0xFF);
+}
+
+void appendUint32(QByteArray &message, quint32 value)
+{
+    message.append(4, '\0');
+    setUint32(message, message.size() - 4, value);
 }
 
 void pad(QByteArray &message, int alignment)
@@ -170,9 +177,7 @@ QByteArray methodCall(const Call &call, quint32 serial)
     field(6, 's', call.destination.toUtf8());
     if (!call.signature.isEmpty())
         field(8, 'g', call.signature);
-    const quint32 fieldBytes = quint32(message.size() - 16);
-    for (int i = 0; i < 4; ++i)
-        message[12 + i] = char((fieldBytes >> (8 * i)) & 0xFF);
+    setUint32(message, 12, quint32(message.size() - 16));
     pad(message, 8);
     return message + call.body;
 }
@@ -330,9 +335,7 @@ QByteArray stringArrayArgument(const QStringList &texts)
     appendUint32(body, 0);
     for (const QString &text : texts)
         appendString(body, busString(text));
-    const quint32 bytes = quint32(body.size() - 4);
-    for (int i = 0; i < 4; ++i)
-        body[i] = char((bytes >> (8 * i)) & 0xFF);
+    setUint32(body, 0, quint32(body.size() - 4));
     return body;
 }
 
@@ -347,9 +350,7 @@ QByteArray stringDictionaryArgument(const QList<QPair<QString, QString>> &map)
         appendString(body, busString(key));
         appendString(body, busString(value));
     }
-    const quint32 bytes = quint32(body.size() - first);
-    for (int i = 0; i < 4; ++i)
-        body[i] = char((bytes >> (8 * i)) & 0xFF);
+    setUint32(body, 0, quint32(body.size() - first));
     return body;
 }
 
