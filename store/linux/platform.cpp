@@ -45,6 +45,18 @@ bool safeToOpen(const QString &path)
     return fd >= 0 || error == ENOENT;
 }
 
+// The directories down to `directory`, made and checked as AtomicFile::edit() makes them for a file
+// in it, without writing any file.
+bool makeOwnDirectory(const QString &directory)
+{
+    QByteArray resolved;
+    quint32 error = SafeOpen::resolve(QFile::encodeName(directory), resolved);
+    const int fd = error ? -1 : SafeOpen::openDirectory(resolved, true, true, error);
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0;
+}
+
 } // namespace
 
 void preparePreferenceLocation()
@@ -94,12 +106,10 @@ bool savePreferences(const std::function<void(QSettings &)> &edit)
     options.ownDirectories = true;
     // A QSettings writer (an older tool, a script) locks the file its own way; without that lock
     // each of the two could write back a copy read before the other's change. It needs the
-    // directory, which an unchanged edit makes.
+    // directory.
+    const QString directory = QFileInfo(path).absolutePath();
     QLockFile settingsLock(path + QLatin1String(".lock"));
-    if (!QFileInfo::exists(QFileInfo(path).absolutePath()) &&
-        AtomicFile::edit(path, options, [](const QByteArray &current) {
-            return current.isNull() ? QByteArray("", 0) : current;
-        }).error)
+    if (!QFileInfo::exists(directory) && !makeOwnDirectory(directory))
         return false;
     if (!settingsLock.tryLock(5000))
         return false;
