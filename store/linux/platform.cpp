@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,8 +1,7 @@
 #include "../safefile.h"
 #include "safeopen.h"
 
-#include <QFile>
-
+#include <cerrno>
 #include <unistd.h>
 
 namespace SafeFile {
