@@ -295,14 +295,7 @@ int connectAndRegister(const QString &address, const Deadline &deadline, int tim
         ok = sendAll(fd, "NEGOTIATE_UNIX_FD\r\n", deadline) && receive(fd, line, 0, deadline);
     }
     if (ok) {
-        const Call hello{QStringLiteral("org.freedesktop.DBus"),
-                         QStringLiteral("/org/freedesktop/DBus"),
-                         QStringLiteral("org.freedesktop.DBus"),
-                         QStringLiteral("Hello"),
-                         {},
-                         {},
-                         true};
-        ok = sendAll(fd, "BEGIN\r\n" + methodCall(hello, 1), deadline);
+        ok = sendAll(fd, "BEGIN\r\n" + methodCall(busCall(QStringLiteral("Hello")), 1), deadline);
         QByteArray buffer;
         Reply reply;
         bool broken = false;
@@ -321,6 +314,12 @@ int connectAndRegister(const QString &address, const Deadline &deadline, int tim
 }
 
 } // namespace
+
+Call busCall(const QString &member, const QByteArray &signature, const QByteArray &body)
+{
+    const QString bus = QStringLiteral("org.freedesktop.DBus");
+    return {bus, QStringLiteral("/org/freedesktop/DBus"), bus, member, signature, body, true};
+}
 
 QByteArray stringArgument(const QString &text)
 {

@@ -26,6 +26,9 @@ struct Call
     bool autoStart = true;
 };
 
+// A call to the bus itself, org.freedesktop.DBus.
+Call busCall(const QString &member, const QByteArray &signature = {}, const QByteArray &body = {});
+
 // Bodies of one argument.
 QByteArray stringArgument(const QString &text);                                 // "s"
 QByteArray stringArrayArgument(const QStringList &texts);                       // "as"

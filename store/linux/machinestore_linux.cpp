@@ -288,13 +288,9 @@ void avoidSilentSessionBus()
     if (!BusProbe::anyListening(address))
         return; // nothing listens: a connection fails at once as it is
     // The bridge's own first question.
-    const BusProbe::Call question{QStringLiteral("org.freedesktop.DBus"),
-                                  QStringLiteral("/org/freedesktop/DBus"),
-                                  QStringLiteral("org.freedesktop.DBus"),
-                                  QStringLiteral("NameHasOwner"),
-                                  QByteArrayLiteral("s"),
-                                  BusProbe::stringArgument(QStringLiteral("org.a11y.Bus")),
-                                  true};
+    const BusProbe::Call question =
+        BusProbe::busCall(QStringLiteral("NameHasOwner"), QByteArrayLiteral("s"),
+                          BusProbe::stringArgument(QStringLiteral("org.a11y.Bus")));
     const BusProbe::Exchange exchange = BusProbe::call(address, {question}, startupProbeTimeoutMs);
     if (!exchange.address.isEmpty() && exchange.errors.constFirst().isEmpty())
         return;

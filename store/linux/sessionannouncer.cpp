@@ -42,9 +42,8 @@ void announce(const QList<QPair<QString, QString>> &variables, int timeoutMs)
         assignments.append(variable.first + QLatin1Char('=') + variable.second);
 
     const QList<BusProbe::Call> calls{
-        {QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"),
-         QByteArrayLiteral("a{ss}"), BusProbe::stringDictionaryArgument(variables), true},
+        BusProbe::busCall(QStringLiteral("UpdateActivationEnvironment"), QByteArrayLiteral("a{ss}"),
+                          BusProbe::stringDictionaryArgument(variables)),
         {QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"),
          QStringLiteral("org.freedesktop.systemd1.Manager"), QStringLiteral("SetEnvironment"),
          QByteArrayLiteral("as"), BusProbe::stringArrayArgument(assignments), false}};
