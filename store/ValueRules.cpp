@@ -2,12 +2,12 @@
 
 namespace ValueRules {
 
-namespace {
-
 bool isNoncharacter(char32_t c)
 {
     return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
 }
+
+namespace {
 
 QString codePoint(char32_t c)
 {

@@ -10,6 +10,9 @@ namespace ValueRules {
 // every program start fails); counted in UTF-16 units as Windows counts.
 inline constexpr qsizetype maximumLength = 32767;
 
+// U+FDD0..U+FDEF and the last two code points of every plane, which systemd refuses in a value.
+bool isNoncharacter(char32_t c);
+
 // Why the value cannot be stored as it is, in plain words, or an empty string when it can.
 QString refusal(const QString &value);
 

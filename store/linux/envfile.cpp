@@ -1,4 +1,5 @@
 #include "envfile.h"
+#include "../ValueRules.h"
 
 namespace EnvFile {
 
@@ -51,7 +52,7 @@ bool isStrictUtf8(const QByteArray &text)
         }
         const char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (c < shortest[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000) ||
-            (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE)
+            ValueRules::isNoncharacter(c))
             return false;
         i += length;
     }
