@@ -273,14 +273,6 @@ void removeLeftovers(int directory, const QByteArray &name)
 
 } // namespace
 
-Result edit(const QString &path, Directories directories,
-            const std::function<QByteArray(const QByteArray &)> &change)
-{
-    Options options;
-    options.directories = directories;
-    return edit(path, options, change);
-}
-
 Result edit(const QString &path, const Options &options,
             const std::function<QByteArray(const QByteArray &)> &change)
 {

@@ -39,9 +39,6 @@ struct Options
 };
 
 // A change that returns a null array leaves the file as it is and fails the write with EBADMSG.
-
-Result edit(const QString &path, Directories directories,
-            const std::function<QByteArray(const QByteArray &)> &change);
 Result edit(const QString &path, const Options &options,
             const std::function<QByteArray(const QByteArray &)> &change);
 

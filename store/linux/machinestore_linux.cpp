@@ -207,7 +207,7 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     const QByteArray valueBytes = value.toUtf8();
     bool mixed = false;
     AtomicFile::Result result =
-        AtomicFile::edit(path, bare ? AtomicFile::Directories::Create : AtomicFile::Directories::MustExist,
+        AtomicFile::edit(path, {bare ? AtomicFile::Directories::Create : AtomicFile::Directories::MustExist},
                          [&](const QByteArray &contents) {
                              const QByteArray changed =
                                  ProfileFile::setKey(contents, sectionBytes, keyBytes, valueBytes);
