@@ -21,21 +21,6 @@ namespace AtomicFile {
 
 namespace {
 
-QByteArray directoryOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArrayLiteral(".");
-    if (slash == 0)
-        return QByteArrayLiteral("/");
-    return path.left(slash);
-}
-
-QByteArray fileNameOf(const QByteArray &path)
-{
-    return path.mid(path.lastIndexOf('/') + 1);
-}
-
 // Extended attributes, POSIX ACLs among them (system.posix_acl_access), from one file to another.
 int copyAttributes(int from, int to)
 {
@@ -282,12 +267,14 @@ Result edit(const QString &path, const Options &options,
     // Everything below goes through the directory's descriptor: a directory on the way swapped for
     // a link meanwhile cannot send the write elsewhere.
     quint32 failed = 0;
-    const int directory = SafeOpen::openDirectory(
-        directoryOf(target), options.directories == Directories::Create, options.ownDirectories, failed);
+    const qsizetype slash = target.lastIndexOf('/'); // a resolved path is absolute
+    const int directory =
+        SafeOpen::openDirectory(target.left(qMax(slash, qsizetype(1))),
+                                options.directories == Directories::Create, options.ownDirectories, failed);
     if (directory < 0)
         return {int(failed), Step::Open};
     const auto closeDirectory = qScopeGuard([directory] { close(directory); });
-    const QByteArray name = fileNameOf(target);
+    const QByteArray name = target.mid(slash + 1);
 
     // Taking the lock also tells exactly why the directory is not writable.
     WriterLock lock(directory, name);
