@@ -15,17 +15,6 @@
 
 namespace {
 
-const char *const variableNames[] = {
-    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
-
-QStringList allVariables()
-{
-    QStringList names;
-    for (const char *name : variableNames)
-        names << QLatin1String(name);
-    return names;
-}
-
 QString sourceName(StoredVariable::Source source)
 {
     switch (source) {
@@ -142,24 +131,11 @@ int CommandLineTool::invalid(const QString &message)
     return InvalidInput;
 }
 
-SettingsApplier::Settings CommandLineTool::settingsOf(const QList<StoredVariable> &stored)
-{
-    SettingsApplier::Settings settings;
-    settings.root = stored.value(0).value;
-    settings.system = stored.value(1).value;
-    settings.server = stored.value(2).value;
-    settings.reserveServer = stored.value(3).value;
-    settings.workstation = stored.value(4).value;
-    settings.developer = stored.value(5).value == QLatin1String("true");
-    settings.standAlone = settings.root == settings.server;
-    return settings;
-}
-
 int CommandLineTool::show(bool json)
 {
-    const QStringList names = allVariables();
+    const QStringList names = SettingsApplier::variableNames();
     const QList<StoredVariable> stored = loadStoredVariables(names);
-    const SettingsApplier::Settings settings = settingsOf(stored);
+    const SettingsApplier::Settings settings = SettingsApplier::settingsOf(stored);
     const QString server = lastKnownServer();
 
     QJsonObject variables;
@@ -215,8 +191,9 @@ int CommandLineTool::show(bool json)
 
 int CommandLineTool::set(const QStringList &assignments, const QStringList &switches, bool dryRun)
 {
-    const QList<StoredVariable> variables = loadStoredVariables(allVariables());
-    SettingsApplier::Settings stored = settingsOf(variables);
+    const QStringList names = SettingsApplier::variableNames();
+    const QList<StoredVariable> variables = loadStoredVariables(names);
+    SettingsApplier::Settings stored = SettingsApplier::settingsOf(variables);
     SettingsApplier::Settings edited = stored;
     // In stand-alone mode the dialog keeps the last known server for the moment the switch goes off.
     if (stored.standAlone)
@@ -263,8 +240,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     // A value only inherited from the caller's environment is in no store yet: one that is given
     // is written even when it equals what the caller has.
     const auto inherited = [&](int index) {
-        return variables.value(index).source == StoredVariable::Inherited &&
-               seen.contains(allVariables().at(index));
+        return variables.value(index).source == StoredVariable::Inherited && seen.contains(names.at(index));
     };
     if (inherited(0))
         stored.root = QString();
