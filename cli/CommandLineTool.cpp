@@ -195,9 +195,10 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     const QList<StoredVariable> variables = loadStoredVariables(names);
     SettingsApplier::Settings stored = SettingsApplier::settingsOf(variables);
     SettingsApplier::Settings edited = stored;
+    const QString lastServer = lastKnownServer();
     // In stand-alone mode the dialog keeps the last known server for the moment the switch goes off.
     if (stored.standAlone)
-        edited.server = lastKnownServer();
+        edited.server = lastServer;
 
     const EditorRules rules;
     QSet<QString> seen;
@@ -288,7 +289,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
             m_out << step.target << '=' << step.value << '\n';
             break;
         case SettingsApplier::Step::LastKnownServer:
-            if (step.value != lastKnownServer())
+            if (step.value != lastServer)
                 m_out << tr("last known server") << '=' << step.value << '\n';
             break;
         case SettingsApplier::Step::ProfileFile:
