@@ -12,6 +12,7 @@
 #include <QSet>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -240,19 +241,14 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
 
     // A value only inherited from the caller's environment is in no store yet: one that is given
     // is written even when it equals what the caller has.
-    const auto inherited = [&](int index) {
-        return variables.value(index).source == StoredVariable::Inherited && seen.contains(names.at(index));
-    };
-    if (inherited(0))
-        stored.root = QString();
-    if (inherited(1))
-        stored.system = QString();
-    if (inherited(2))
-        stored.server = QString();
-    if (inherited(3))
-        stored.reserveServer = QString();
-    if (inherited(4))
-        stored.workstation = QString();
+    QString SettingsApplier::Settings::*const texts[] = {
+        &SettingsApplier::Settings::root, &SettingsApplier::Settings::system,
+        &SettingsApplier::Settings::server, &SettingsApplier::Settings::reserveServer,
+        &SettingsApplier::Settings::workstation};
+    for (qsizetype i = 0; i < qsizetype(std::size(texts)); ++i) {
+        if (variables.value(i).source == StoredVariable::Inherited && seen.contains(names.at(i)))
+            stored.*texts[i] = QString();
+    }
 
     const auto has = [&switches](const char *name) {
         return switches.contains(QLatin1String(name));
