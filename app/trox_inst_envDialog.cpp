@@ -44,10 +44,7 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
 {
     killTimer(event->timerId());
 
-    const QList<StoredVariable> stored =
-        loadStoredVariables({QStringLiteral("OV_ROOT"), QStringLiteral("OV_SYSTEM"),
-                             QStringLiteral("OV_SERVER_ROOT"), QStringLiteral("OV_RESERVE_SERVER_ROOT"),
-                             QStringLiteral("OV_WORKSTATION"), QStringLiteral("OV_DEVELOPER")});
+    const QList<StoredVariable> stored = loadStoredVariables(SettingsApplier::variableNames());
     if (!stored.at(0).isSet()) {
         QMessageBox::critical(this, errorCaption(),
                               tr("The root path environment has not been set (OV_ROOT)"));
@@ -59,27 +56,21 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
         reject();
     }
 
-    loadedRoot = stored.at(0).value;
-    loadedSystem = stored.at(1).value;
-    loadedServerRoot = stored.at(2).value;
-    loadedReserveServerRoot = stored.at(3).value;
-    loadedWorkstation = stored.at(4).value;
-    loadedDeveloper = stored.at(5).value == QLatin1String("true");
+    m_loaded = SettingsApplier::settingsOf(stored);
 
-    root->setText(loadedRoot);
-    system->setText(loadedSystem);
-    server->setText(loadedServerRoot);
-    reserveserver->setText(loadedReserveServerRoot);
-    workstation->setText(loadedWorkstation);
-    developer->setChecked(loadedDeveloper);
+    root->setText(m_loaded.root);
+    system->setText(m_loaded.system);
+    server->setText(m_loaded.server);
+    reserveserver->setText(m_loaded.reserveServer);
+    workstation->setText(m_loaded.workstation);
+    developer->setChecked(m_loaded.developer);
     checkPath();
 
     // Stand-alone has no variable of its own: it is a server root equal to the root.
     // Ticking the box disables the server widgets through its toggled signal.
-    const bool standAlone = loadedRoot == loadedServerRoot;
-    if (standAlone)
+    if (m_loaded.standAlone)
         server->setText(lastKnownServer());
-    standalone->setChecked(standAlone);
+    standalone->setChecked(m_loaded.standAlone);
 }
 
 void trox_inst_envDialog::checkPath()
@@ -141,18 +132,6 @@ void trox_inst_envDialog::doSetServer()
         server->setText(editor.server->text());
 }
 
-SettingsApplier::Settings trox_inst_envDialog::loadedSettings() const
-{
-    SettingsApplier::Settings loaded;
-    loaded.root = loadedRoot;
-    loaded.system = loadedSystem;
-    loaded.server = loadedServerRoot;
-    loaded.reserveServer = loadedReserveServerRoot;
-    loaded.workstation = loadedWorkstation;
-    loaded.developer = loadedDeveloper;
-    return loaded;
-}
-
 SettingsApplier::Settings trox_inst_envDialog::shownSettings() const
 {
     SettingsApplier::Settings shown;
@@ -174,7 +153,7 @@ void trox_inst_envDialog::accept()
     ok->update();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    const SettingsApplier::Report report = SettingsApplier::apply(loadedSettings(), shownSettings());
+    const SettingsApplier::Report report = SettingsApplier::apply(m_loaded, shownSettings());
     const QString warningText = report.warning();
     if (!warningText.isEmpty()) {
         QMessageBox box(QMessageBox::Warning, errorCaption(), warningText, QMessageBox::Ok, this);

@@ -3,9 +3,6 @@
 #include "SettingsApplier.h"
 #include "trox_inst_envDialogBase.h"
 
-#include <QString>
-#include <QStringList>
-
 class QTimerEvent;
 
 // The main settings dialog: once its event loop runs, loads the six values as a new login gets
@@ -37,13 +34,7 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    SettingsApplier::Settings loadedSettings() const;
     SettingsApplier::Settings shownSettings() const;
 
-    QString loadedRoot;
-    QString loadedSystem;
-    QString loadedServerRoot;
-    QString loadedReserveServerRoot;
-    QString loadedWorkstation;
-    bool loadedDeveloper = false;
+    SettingsApplier::Settings m_loaded;
 };

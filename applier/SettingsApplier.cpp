@@ -48,6 +48,26 @@ void writeVariables(QList<SettingsApplier::Outcome> &variables)
 
 } // namespace
 
+QStringList SettingsApplier::variableNames()
+{
+    return {QStringLiteral("OV_ROOT"),        QStringLiteral("OV_SYSTEM"),
+            QStringLiteral("OV_SERVER_ROOT"), QStringLiteral("OV_RESERVE_SERVER_ROOT"),
+            QStringLiteral("OV_WORKSTATION"), QStringLiteral("OV_DEVELOPER")};
+}
+
+SettingsApplier::Settings SettingsApplier::settingsOf(const QList<StoredVariable> &stored)
+{
+    Settings settings;
+    settings.root = stored.value(0).value;
+    settings.system = stored.value(1).value;
+    settings.server = stored.value(2).value;
+    settings.reserveServer = stored.value(3).value;
+    settings.workstation = stored.value(4).value;
+    settings.developer = stored.value(5).value == QLatin1String("true");
+    settings.standAlone = settings.root == settings.server;
+    return settings;
+}
+
 QString SettingsApplier::profileKey()
 {
     return QStringLiteral("Workstation");

@@ -2,7 +2,10 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
+
+struct StoredVariable;
 
 // What Ok does, without the dialog: from the settings loaded at start and the settings as edited, the
 // writes in their order (changed variables, the last known server, the three profile files, the
@@ -57,6 +60,11 @@ public:
         QString warning() const;
         bool allWritten() const;
     };
+
+    // The six variables in the order loadStoredVariables() is asked for them here.
+    static QStringList variableNames();
+    // The settings the variables of variableNames() give; stand-alone when the server root is the root.
+    static Settings settingsOf(const QList<StoredVariable> &stored);
 
     // The writes Ok makes for these settings, without making them.
     static QList<Step> plan(const Settings &loaded, const Settings &edited);

@@ -12,19 +12,9 @@
 #include <QSet>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
-
-const char *const variableNames[] = {
-    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
-
-QStringList allVariables()
-{
-    QStringList names;
-    for (const char *name : variableNames)
-        names << QLatin1String(name);
-    return names;
-}
 
 QString sourceName(StoredVariable::Source source)
 {
@@ -142,24 +132,11 @@ int CommandLineTool::invalid(const QString &message)
     return InvalidInput;
 }
 
-SettingsApplier::Settings CommandLineTool::settingsOf(const QList<StoredVariable> &stored)
-{
-    SettingsApplier::Settings settings;
-    settings.root = stored.value(0).value;
-    settings.system = stored.value(1).value;
-    settings.server = stored.value(2).value;
-    settings.reserveServer = stored.value(3).value;
-    settings.workstation = stored.value(4).value;
-    settings.developer = stored.value(5).value == QLatin1String("true");
-    settings.standAlone = settings.root == settings.server;
-    return settings;
-}
-
 int CommandLineTool::show(bool json)
 {
-    const QStringList names = allVariables();
+    const QStringList names = SettingsApplier::variableNames();
     const QList<StoredVariable> stored = loadStoredVariables(names);
-    const SettingsApplier::Settings settings = settingsOf(stored);
+    const SettingsApplier::Settings settings = SettingsApplier::settingsOf(stored);
     const QString server = lastKnownServer();
 
     QJsonObject variables;
@@ -215,12 +192,14 @@ int CommandLineTool::show(bool json)
 
 int CommandLineTool::set(const QStringList &assignments, const QStringList &switches, bool dryRun)
 {
-    const QList<StoredVariable> variables = loadStoredVariables(allVariables());
-    SettingsApplier::Settings stored = settingsOf(variables);
+    const QStringList names = SettingsApplier::variableNames();
+    const QList<StoredVariable> variables = loadStoredVariables(names);
+    SettingsApplier::Settings stored = SettingsApplier::settingsOf(variables);
     SettingsApplier::Settings edited = stored;
+    const QString lastServer = lastKnownServer();
     // In stand-alone mode the dialog keeps the last known server for the moment the switch goes off.
     if (stored.standAlone)
-        edited.server = lastKnownServer();
+        edited.server = lastServer;
 
     const EditorRules rules;
     QSet<QString> seen;
@@ -262,20 +241,14 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
 
     // A value only inherited from the caller's environment is in no store yet: one that is given
     // is written even when it equals what the caller has.
-    const auto inherited = [&](int index) {
-        return variables.value(index).source == StoredVariable::Inherited &&
-               seen.contains(allVariables().at(index));
-    };
-    if (inherited(0))
-        stored.root = QString();
-    if (inherited(1))
-        stored.system = QString();
-    if (inherited(2))
-        stored.server = QString();
-    if (inherited(3))
-        stored.reserveServer = QString();
-    if (inherited(4))
-        stored.workstation = QString();
+    QString SettingsApplier::Settings::*const texts[] = {
+        &SettingsApplier::Settings::root, &SettingsApplier::Settings::system,
+        &SettingsApplier::Settings::server, &SettingsApplier::Settings::reserveServer,
+        &SettingsApplier::Settings::workstation};
+    for (qsizetype i = 0; i < qsizetype(std::size(texts)); ++i) {
+        if (variables.value(i).source == StoredVariable::Inherited && seen.contains(names.at(i)))
+            stored.*texts[i] = QString();
+    }
 
     const auto has = [&switches](const char *name) {
         return switches.contains(QLatin1String(name));
@@ -312,7 +285,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
             m_out << step.target << '=' << step.value << '\n';
             break;
         case SettingsApplier::Step::LastKnownServer:
-            if (step.value != lastKnownServer())
+            if (step.value != lastServer)
                 m_out << tr("last known server") << '=' << step.value << '\n';
             break;
         case SettingsApplier::Step::ProfileFile:

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "machinestore.h"
 #include "SettingsApplier.h"
 
 #include <QCoreApplication>
@@ -23,8 +22,6 @@ public:
 private:
     int show(bool json);
     int set(const QStringList &assignments, const QStringList &switches, bool dryRun);
-    // The settings as a new login gets them; stand-alone as the dialog works it out.
-    static SettingsApplier::Settings settingsOf(const QList<StoredVariable> &stored);
     int invalid(const QString &message);
 
     QTextStream m_out;
