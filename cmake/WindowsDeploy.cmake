@@ -11,17 +11,8 @@ if(TARGET Qt6::QWindowsVistaStylePlugin)
 endif()
 
 if(MINGW)
-    # Where the compiler keeps its runtime DLLs: libstdc++ and libgcc beside it, winpthread with the
-    # target's libraries.
-    set(runtime_dirs)
-    foreach(dll libstdc++-6.dll libwinpthread-1.dll)
-        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-            OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
-        if(IS_ABSOLUTE "${found}")
-            get_filename_component(dir "${found}" DIRECTORY)
-            list(APPEND runtime_dirs "${dir}")
-        endif()
-    endforeach()
+    include(${CMAKE_CURRENT_LIST_DIR}/MingwRuntimeDirs.cmake)
+    trox_mingw_runtime_dirs(runtime_dirs)
     install(CODE "set(objdump \"${CMAKE_OBJDUMP}\")\nset(runtime_dirs \"${runtime_dirs}\")")
     install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/DeployMingwRuntime.cmake)
 endif()

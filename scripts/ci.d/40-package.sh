@@ -69,8 +69,8 @@ rm -rf "$sandbox"
 
 step "real-window checks against the installed binary"
 # The store tests' helper plays a session bus that goes silent part way.
-helper=$(find "$build/tests" -name storehelper -type f -perm -u+x | head -n 1)
-[ -n "$helper" ] || { cmake --build "$build" --target storehelper && helper=$(find "$build/tests" -name storehelper -type f | head -n 1); }
+helper=$build/tests/store/storehelper
+[ -x "$helper" ] || cmake --build "$build" --target storehelper
 xvfb-run -a -s "-screen 0 1280x1024x24" bash tests/e2e/start_and_escape.sh /usr/bin/trox_inst_env "$helper"
 
 step "screenshot script against the installed binary"

@@ -42,11 +42,7 @@ private:
     // Presses Ok, answering every box, and returns the boxes seen; every one of them must find the
     // dialog busy, so that Ok cannot be pressed twice.
     QVector<ModalCatcher::Seen> pressOk();
-    QByteArray userFile() const
-    {
-        return Sandbox::readFile(m_sandbox->userConfig() +
-                                 QLatin1String("/environment.d/61-trox_inst_env.conf"));
-    }
+    QByteArray userFile() const { return Sandbox::readFile(userEnvFile(m_sandbox->userConfig())); }
 
     std::unique_ptr<Sandbox> m_sandbox;
     std::unique_ptr<trox_inst_envDialog> m_dialog;
@@ -111,7 +107,7 @@ void tst_applyingSettings::nothingChanged()
            "OV_WORKSTATION=12"});
     QCOMPARE(pressOk().size(), 0);
     QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
-    QCOMPARE(Sandbox::readFile(m_sandbox->machine("/etc/environment.d/60-trox_inst_env.conf")), QByteArray());
+    QCOMPARE(Sandbox::readFile(machineEnvFile(*m_sandbox)), QByteArray());
     QCOMPARE(userFile(), QByteArray());
     // The profiles and the last server are written on every Ok all the same.
     const QByteArray network("[Network]\nWorkstation=12\n");
@@ -169,8 +165,7 @@ void tst_applyingSettings::oneAnnouncementWithTheEffectiveValues()
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
     // A per-user value from an earlier refused write still wins over the machine-wide one.
     QVERIFY(
-        Sandbox::writeFile(m_sandbox->userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf"),
-                           "OV_RESERVE_SERVER_ROOT=\"/home/spare\"\n"));
+        Sandbox::writeFile(userEnvFile(m_sandbox->userConfig()), "OV_RESERVE_SERVER_ROOT=\"/home/spare\"\n"));
     start({"OV_ROOT=$ROOT", "OV_SYSTEM=alpha", "OV_SERVER_ROOT=/srv/main",
            "OV_RESERVE_SERVER_ROOT=/srv/spare", "OV_WORKSTATION=4", "OV_DEVELOPER=false"});
     m_dialog->root->setText(m_root + QLatin1String("/"));

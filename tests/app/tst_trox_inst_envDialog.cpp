@@ -46,9 +46,8 @@ void setStoredAndInherited(const Sandbox &sandbox, const QStringList &assignment
             files[file] += assignment.mid(assignment.indexOf(QLatin1Char(':')) + 1).toUtf8() + '\n';
     }
     Sandbox::setVariables(inherited);
-    Sandbox::writeFile(sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf")), files[0]);
-    Sandbox::writeFile(sandbox.userConfig() + QLatin1String("/environment.d/61-trox_inst_env.conf"),
-                       files[1]);
+    Sandbox::writeFile(machineEnvFile(sandbox), files[0]);
+    Sandbox::writeFile(userEnvFile(sandbox.userConfig()), files[1]);
 }
 
 } // namespace

@@ -105,7 +105,7 @@ void tst_SettingsApplier::apply()
     const QString root = sandbox.root() + "/systems";
     for (const char *path : {"/alpha/config/system", "/beta/config/system"})
         QVERIFY(QDir().mkpath(root + path));
-    const QString machineFile = sandbox.machine("/etc/environment.d/60-trox_inst_env.conf");
+    const QString machineFile = machineEnvFile(sandbox);
     const QString xsvFile = sandbox.machine("/etc/trox/xsv.ini");
     if (!machineBefore.isNull())
         QVERIFY(Sandbox::writeFile(machineFile, machineBefore));

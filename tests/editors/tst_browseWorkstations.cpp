@@ -22,9 +22,6 @@ private Q_SLOTS:
     void choose_data();
     void choose();
     void doubleClickDoesNotClose();
-
-private:
-    QTemporaryDir m_dir;
 };
 
 void tst_browseWorkstations::cleanup()
@@ -126,7 +123,8 @@ void tst_browseWorkstations::choose()
 
 void tst_browseWorkstations::doubleClickDoesNotClose()
 {
-    const QString system = m_dir.path() + QStringLiteral("/double");
+    QTemporaryDir dir;
+    const QString system = dir.path() + QStringLiteral("/double");
     QVERIFY(
         writeWorkstationList(system, "<list><ws id=\"1\" name=\"One\"/><ws id=\"2\" name=\"Two\"/></list>"));
     browseWorkstations browser;

@@ -48,9 +48,6 @@ private Q_SLOTS:
     void browserReadsTheSystemEachPress();
     void browse_data();
     void browse();
-
-private:
-    QTemporaryDir m_dir;
 };
 
 void tst_set_workstation::cleanup()
@@ -114,7 +111,8 @@ void tst_set_workstation::rangeCheck()
 
 void tst_set_workstation::browserReadsTheSystemEachPress()
 {
-    const QString system = m_dir.path() + QStringLiteral("/again");
+    QTemporaryDir dir;
+    const QString system = dir.path() + QStringLiteral("/again");
     QVERIFY(writeWorkstationList(system,
                                  "<list><ws id=\"3\" name=\"Three\"/><ws id=\"1\" name=\"One\"/></list>"));
 

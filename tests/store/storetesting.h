@@ -65,17 +65,6 @@ inline QMap<QByteArray, QByteArray> runGenerator(const QString &configHome,
     return result;
 }
 
-// The store's environment files: the machine's, under the sandbox's prefix, and a login's own.
-inline QString machineEnvFile(const Sandbox &sandbox)
-{
-    return sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf"));
-}
-
-inline QString userEnvFile(const QString &configHome)
-{
-    return configHome + QLatin1String("/environment.d/61-trox_inst_env.conf");
-}
-
 // The generator reads the machine file from /etc only: it is shown the file as a per-user one of
 // another configuration directory, scratch. What the host's own environment.d files add is left out.
 inline QMap<QByteArray, QByteArray> loginReading(const QByteArray &machineFile, const QString &scratch,

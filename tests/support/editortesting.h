@@ -3,6 +3,7 @@
 #include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "preferences.h"
+#include "sandbox.h"
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -111,10 +112,7 @@ inline void perform(const QStringList &steps, QLineEdit *edit, QListWidget *list
 // Writes the workstation list of a system directory, making the directories it needs.
 inline bool writeWorkstationList(const QString &system, const QByteArray &contents)
 {
-    if (!QDir().mkpath(system + QStringLiteral("/config")))
-        return false;
-    QFile file(system + QStringLiteral("/config/workstations.xml"));
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+    return Sandbox::writeFile(system + QStringLiteral("/config/workstations.xml"), contents);
 }
 
 // Has the catcher hand every modal of type Editor to `act`; other modals get the default answer.

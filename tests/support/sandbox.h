@@ -47,3 +47,14 @@ private:
     };
     QList<Saved> m_saved;
 };
+
+// The store's environment files: the machine's, under the sandbox's prefix, and a login's own.
+inline QString machineEnvFile(const Sandbox &sandbox)
+{
+    return sandbox.machine(QStringLiteral("/etc/environment.d/60-trox_inst_env.conf"));
+}
+
+inline QString userEnvFile(const QString &configHome)
+{
+    return configHome + QLatin1String("/environment.d/61-trox_inst_env.conf");
+}
