@@ -9,6 +9,7 @@
 
 #include "EditorRules.h"
 #include "machinestore.h"
+#include "SettingsApplier.h"
 #include "trox_inst_envDialog.h"
 
 #include <QApplication>
@@ -44,9 +45,7 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Where the dialog reads its process environment, it must start from the stored values too.
-    const QStringList names = {QStringLiteral("OV_ROOT"),        QStringLiteral("OV_SYSTEM"),
-                               QStringLiteral("OV_SERVER_ROOT"), QStringLiteral("OV_RESERVE_SERVER_ROOT"),
-                               QStringLiteral("OV_WORKSTATION"), QStringLiteral("OV_DEVELOPER")};
+    const QStringList names = SettingsApplier::variableNames();
     const QList<StoredVariable> stored = loadStoredVariables(names);
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (stored.at(i).isSet())
