@@ -48,9 +48,10 @@ QLabel *valueLabel(QWidget *parent, const char *name)
     return label;
 }
 
-// The notes are laid out at several widths while the dialog works out its size, each time shaped
-// anew; Latin text reads the same without the shaper's kerning and ligatures, at a twentieth of
-// the dialog's start-up saved. Scripts that need shaping are still shaped.
+// The notes are laid out at several widths while the dialog works out its size, and each layout
+// shapes the whole text anew. Latin text reads the same without the shaper's kerning and
+// ligatures, and skipping it takes a twentieth off the work of opening the form. Scripts that need
+// shaping are still shaped.
 NoteLabel *noteLabel(QWidget *parent, const char *name)
 {
     auto *label = new NoteLabel(parent);
