@@ -1,4 +1,3 @@
-#include "machinestore.h"
 #include "preferences.h"
 #include "sandbox.h"
 #include "SettingsApplier.h"

@@ -6,7 +6,6 @@
 #include "trox_inst_envDialog.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>

@@ -2,7 +2,6 @@
 #include "machinestore.h"
 #include "privatebus.h"
 #include "sandbox.h"
-#include "storetesting.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
