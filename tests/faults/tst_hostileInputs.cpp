@@ -1,8 +1,8 @@
+#include "../store/storetesting.h"
 #include "loadwatcher.h"
 #include "modalcatcher.h"
 #include "preferences.h"
 #include "sandbox.h"
-#include "storetesting.h"
 #include "trox_inst_envDialog.h"
 
 #include <QCheckBox>
