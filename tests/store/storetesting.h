@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The generator systemd's user manager runs at login to build the session environment from
@@ -78,6 +79,13 @@ inline QMap<QByteArray, QByteArray> loginReading(const QByteArray &machineFile, 
             reading.remove(it.key());
     }
     return reading;
+}
+
+// A file's permission bits, -1 when it cannot be looked at.
+inline int modeOf(const QString &path)
+{
+    struct stat info;
+    return stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
 struct Ran

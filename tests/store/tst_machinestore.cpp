@@ -17,12 +17,6 @@ namespace {
 const QString machineKey = QLatin1String(Registry::machineEnvironmentKey);
 const QString userKey = QLatin1String(Registry::userEnvironmentKey);
 
-int modeOf(const QString &path)
-{
-    struct stat info;
-    return stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
-}
-
 QString openMessage(const QString &file, int code)
 {
     return QStringLiteral("couldn't open environment file '%1': %2 (error=0x%3)")
