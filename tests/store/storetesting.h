@@ -14,6 +14,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+struct Ran
+{
+    int exitCode = -1; // also for a crash or a command that never ends
+    QByteArray out, err;
+};
+
+inline Ran runCommand(const QStringList &command,
+                      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(command.first(), command.mid(1));
+    const bool ended = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
 // The generator systemd's user manager runs at login to build the session environment from
 // environment.d files; the tests check file contents against it rather than against our own reading.
 inline const char generatorPath[] =
@@ -36,13 +52,8 @@ inline QMap<QByteArray, QByteArray> runGenerator(const QString &configHome,
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     for (auto it = environment.cbegin(); it != environment.cend(); ++it)
         env.insert(it.key(), it.value());
-    QProcess generator;
-    generator.setProcessEnvironment(env);
-    generator.start(QLatin1String(generatorPath), {});
-    generator.waitForFinished(10000);
-
     QMap<QByteArray, QByteArray> result;
-    for (const QByteArray &line : generator.readAllStandardOutput().split('\n')) {
+    for (const QByteArray &line : runCommand({QLatin1String(generatorPath)}, env).out.split('\n')) {
         const qsizetype equals = line.indexOf('=');
         if (equals <= 0)
             continue;
@@ -86,22 +97,6 @@ inline int modeOf(const QString &path)
 {
     struct stat info;
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
-}
-
-struct Ran
-{
-    int exitCode = -1; // also for a crash or a command that never ends
-    QByteArray out, err;
-};
-
-inline Ran runCommand(const QStringList &command,
-                      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(command.first(), command.mid(1));
-    const bool ended = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
-    return {ended ? process.exitCode() : -1, process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 // A shell line, its arguments as $0, $1, ...; its error output goes to *errors.
