@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -76,13 +75,7 @@ void tst_set_system::listing()
         const bool file = path.endsWith(QLatin1Char('!'));
         path.chop(file ? 1 : 0);
         const QString full = root + QLatin1Char('/') + path;
-        if (file) {
-            QVERIFY(QDir().mkpath(QFileInfo(full).path()));
-            QFile plain(full);
-            QVERIFY(plain.open(QIODevice::WriteOnly));
-        } else {
-            QVERIFY(QDir().mkpath(full));
-        }
+        QVERIFY(file ? Sandbox::writeFile(full, QByteArray()) : QDir().mkpath(full));
     }
 
     set_system chooser;
