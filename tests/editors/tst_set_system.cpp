@@ -22,9 +22,6 @@ private Q_SLOTS:
     void appendsWithoutTouchingTheRest();
     void interaction_data();
     void interaction();
-
-private:
-    QTemporaryDir m_dir;
 };
 
 void tst_set_system::cleanup()
@@ -86,9 +83,10 @@ void tst_set_system::listing()
 void tst_set_system::emptyRoot()
 {
     // The working directory holds a system, so listing it for an empty root would show.
-    QVERIFY(QDir().mkpath(m_dir.path() + QStringLiteral("/cwd/sys/config")));
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/cwd/sys/config")));
     const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.path() + QStringLiteral("/cwd")));
+    QVERIFY(QDir::setCurrent(dir.path() + QStringLiteral("/cwd")));
 
     set_system chooser;
     chooser.listSystems(QString());
