@@ -126,8 +126,9 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             break;
         case Step::LastKnownServer: {
             const QString &server = step.value;
-            const bool saved = savePreferences(
-                [&server](QSettings &store) { store.setValue(Preferences::lastKnownServerPath(), server); });
+            const bool saved = savePreferences([&server](QSettings &store) {
+                store.setValue(QLatin1String(Preferences::lastKnownServerPath), server);
+            });
             outcome.step.target = openPreferences()->fileName();
             outcome.landing = saved ? Outcome::InFile : Outcome::Failed;
             break;

@@ -8,8 +8,9 @@
 struct StoredVariable;
 
 // What Ok does, without the dialog: from the settings loaded at start and the settings as edited, the
-// writes in their order (changed variables, the last known server, the three profile files, the
-// developer flag), made through the store and followed by one announcement when a variable changed.
+// writes (changed variables, the last known server, the three profile files, the developer flag),
+// made through the store and followed by one announcement when a variable changed. The variables,
+// the developer flag among them, are written together first; the report keeps the order above.
 // Each write reports where it landed or why it failed; nothing stops at a failure.
 class SettingsApplier
 {

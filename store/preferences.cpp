@@ -12,5 +12,5 @@ std::unique_ptr<QSettings> openPreferences()
 
 QString lastKnownServer()
 {
-    return openPreferences()->value(Preferences::lastKnownServerPath()).toString();
+    return openPreferences()->value(QLatin1String(Preferences::lastKnownServerPath)).toString();
 }

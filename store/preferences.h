@@ -22,13 +22,8 @@ QString lastKnownServer();
 namespace Preferences {
 inline constexpr char organization[] = "Quarnby Technology";
 inline constexpr char application[] = "trox_inst_env";
-inline constexpr char lastKnownServerGroup[] = "lastKnownServer";
-inline constexpr char lastKnownServerKey[] = "server";
-// The entry's path as QSettings names it.
-inline QString lastKnownServerPath()
-{
-    return QLatin1String(lastKnownServerGroup) + QLatin1Char('/') + QLatin1String(lastKnownServerKey);
-}
+// The key "server" of the group "lastKnownServer", as QSettings names it.
+inline constexpr char lastKnownServerPath[] = "lastKnownServer/server";
 inline constexpr char recentRootGroup[] = "recentRoot";
 inline constexpr char recentServerGroup[] = "recentServer";
 } // namespace Preferences

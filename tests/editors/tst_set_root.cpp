@@ -7,7 +7,6 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -23,9 +22,6 @@ private Q_SLOTS:
     void appendsWithoutTouchingTheRest();
     void interaction_data();
     void interaction();
-
-private:
-    QTemporaryDir m_dir;
 };
 
 void tst_set_system::cleanup()
@@ -76,13 +72,7 @@ void tst_set_system::listing()
         const bool file = path.endsWith(QLatin1Char('!'));
         path.chop(file ? 1 : 0);
         const QString full = root + QLatin1Char('/') + path;
-        if (file) {
-            QVERIFY(QDir().mkpath(QFileInfo(full).path()));
-            QFile plain(full);
-            QVERIFY(plain.open(QIODevice::WriteOnly));
-        } else {
-            QVERIFY(QDir().mkpath(full));
-        }
+        QVERIFY(file ? Sandbox::writeFile(full, QByteArray()) : QDir().mkpath(full));
     }
 
     set_system chooser;
@@ -93,9 +83,10 @@ void tst_set_system::listing()
 void tst_set_system::emptyRoot()
 {
     // The working directory holds a system, so listing it for an empty root would show.
-    QVERIFY(QDir().mkpath(m_dir.path() + QStringLiteral("/cwd/sys/config")));
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/cwd/sys/config")));
     const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.path() + QStringLiteral("/cwd")));
+    QVERIFY(QDir::setCurrent(dir.path() + QStringLiteral("/cwd")));
 
     set_system chooser;
     chooser.listSystems(QString());

@@ -3,8 +3,6 @@
 #include "set_workstation.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>

@@ -4,7 +4,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
