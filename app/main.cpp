@@ -1,3 +1,4 @@
+#include "DisplayStart.h"
 #include "machinestore.h"
 #include "trox_inst_envDialog.h"
 
@@ -8,7 +9,9 @@
 int main(int argc, char *argv[])
 {
     avoidSilentSessionBus();
+    DisplayStart::guard();
     auto app = std::make_unique<QApplication>(argc, argv);
+    DisplayStart::opened();
     auto dialog = std::make_unique<trox_inst_envDialog>(nullptr, nullptr, true);
     dialog->exec();
     // The dialog goes before the application object; the result is not looked at on purpose:

@@ -121,6 +121,9 @@ void trox_inst_envDialog::doSetSystem()
 void trox_inst_envDialog::doSetReserveServer()
 {
     set_server editor;
+    // One editor class serves both servers; the title stays, a screen reader hears which one it is.
+    editor.setAccessibleName(tr("Set path to reserve server"));
+    editor.server->setAccessibleName(tr("Reserve server path"));
     if (editor.exec() == QDialog::Accepted)
         reserveserver->setText(editor.server->text());
 }

@@ -176,7 +176,7 @@ QString SettingsApplier::Report::warning() const
             break;
         case Step::ProfileFile:
             failures
-                << tr("Workstation in %1: %2").arg(outcome.step.target, describeStoreError(outcome.error));
+                << tr("Workstation in %1: %2").arg(profileFilePath(outcome.step.target), describeStoreError(outcome.error));
             break;
         }
     }

@@ -1,5 +1,6 @@
 #include "../machinestore.h"
 #include "../safefile.h"
+#include "../storelog.h"
 #include "../ValueRules.h"
 #include "atomicfile.h"
 #include "busprobe.h"
@@ -46,7 +47,7 @@ QString refusedVariable(const QString &name, const QString &value)
 
 void logRefused(const char *what, const QString &name, const QString &reason)
 {
-    qDebug().nospace() << "refused to write " << what << ' ' << name << ": " << qPrintable(reason);
+    qCDebug(storeLog).nospace() << "Refused to write the " << what << ' ' << name << ": " << qPrintable(reason) << '.';
 }
 
 // The environment.d file standing for a registry key; empty for a key that does not exist here.
@@ -66,13 +67,13 @@ void logFailure(const QString &subKey, const QString &path, const QString &name,
 {
     const QByteArray error = describeStoreError(code).toUtf8();
     if (path.isEmpty())
-        qDebug("no environment file stands for key '%s': %s (error=0x%X)", subKey.toUtf8().constData(),
+        qCDebug(storeLog, "No environment file stands for the key '%s': %s (error 0x%X).", subKey.toUtf8().constData(),
                error.constData(), code);
     else if (name.isEmpty())
-        qDebug("couldn't open environment file '%s': %s (error=0x%X)", QFile::encodeName(path).constData(),
+        qCDebug(storeLog, "Could not open the environment file '%s': %s (error 0x%X).", QFile::encodeName(path).constData(),
                error.constData(), code);
     else
-        qDebug("couldn't set variable '%s' in environment file '%s': %s (error=0x%X)",
+        qCDebug(storeLog, "Could not set the variable '%s' in the environment file '%s': %s (error 0x%X).",
                name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
 }
 
@@ -217,7 +218,7 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     if (mixed)
         result.error = EILSEQ;
     if (result.error) {
-        qDebug("couldn't write key '%s' of section '%s' in profile file '%s' error=0x%X",
+        qCDebug(storeLog, "Could not write the key '%s' of the section '%s' in the profile file '%s' (error 0x%X).",
                keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
                quint32(result.error));
     }
@@ -270,7 +271,7 @@ void broadcastEnvironmentChange()
         if (!isToolVariable(variable.name))
             continue;
         if (variable.untrusted)
-            qDebug("environment announcement: %s left out: its value refers to a variable outside the tool's",
+            qCDebug(storeLog, "The environment announcement leaves %s out: its value refers to a variable that is not the tool's own.",
                    variable.name.constData());
         else
             announced.append({QString::fromUtf8(variable.name), QString::fromUtf8(variable.value)});
@@ -294,7 +295,7 @@ void avoidSilentSessionBus()
     const BusProbe::Exchange exchange = BusProbe::call(address, {question}, startupProbeTimeoutMs);
     if (!exchange.address.isEmpty() && exchange.errors.constFirst().isEmpty())
         return;
-    qDebug("starting without accessibility support: the bus at '%s' does not answer (%s)",
+    qCDebug(storeLog, "Starting without accessibility support: the bus at '%s' does not answer (%s).",
            qPrintable(address),
            qPrintable(exchange.address.isEmpty() ? exchange.why : exchange.errors.constFirst()));
     qputenv(variable, "disabled:");

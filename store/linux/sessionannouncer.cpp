@@ -1,6 +1,7 @@
 #include "sessionannouncer.h"
 
 #include "busprobe.h"
+#include "../storelog.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -50,12 +51,13 @@ void announce(const QList<QPair<QString, QString>> &variables, int timeoutMs)
 
     const BusProbe::Exchange result = exchange(BusProbe::sessionAddress(), calls, timeoutMs);
     if (result.address.isEmpty()) {
-        qDebug("environment not announced: no session bus (%s)", qPrintable(result.why));
+        qCDebug(storeLog, "The environment change was not announced: there is no session bus (%s).",
+                qPrintable(result.why));
         return;
     }
     for (qsizetype i = 0; i < calls.size(); ++i) {
         if (!result.errors.at(i).isEmpty())
-            qDebug("environment announcement: %s.%s failed: %s", qPrintable(calls.at(i).interface),
+            qCDebug(storeLog, "The environment announcement %s.%s failed: %s.", qPrintable(calls.at(i).interface),
                    qPrintable(calls.at(i).member), qPrintable(result.errors.at(i)));
     }
 }
