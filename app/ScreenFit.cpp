@@ -27,6 +27,10 @@ bool ScreenFit::eventFilter(QObject *watched, QEvent *event)
         if (QWindow *window = m_form->windowHandle())
             connect(window, &QWindow::screenChanged, this, &ScreenFit::fit, Qt::UniqueConnection);
     }
+    // A desktop's theme may hand over its font or style once the window shows; the form grows then.
+    const bool restyled = event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange;
+    if (watched == m_form && restyled && m_form->isVisible())
+        QMetaObject::invokeMethod(this, &ScreenFit::fit, Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
 }
 
@@ -46,8 +50,8 @@ void ScreenFit::fit()
 
     const int width = qMin(m_form->width(), roomAcross);
     m_column->activate();
-    const int needed =
-        qMax(m_form->minimumSizeHint().height(), m_form->hasHeightForWidth() ? m_form->heightForWidth(width) : 0);
+    const int needed = qMax(m_form->minimumSizeHint().height(),
+                            m_form->hasHeightForWidth() ? m_form->heightForWidth(width) : 0);
     if (needed > roomDown && !m_area)
         scrollMiddle();
     m_form->resize(width, qMin(qMax(m_form->height(), needed), roomDown));

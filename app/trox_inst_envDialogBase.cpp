@@ -204,9 +204,9 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     textLabel1_2_3->setBuddy(server);
     textLabel1_2_3_2->setBuddy(reserveserver);
     textLabel1_2_2->setBuddy(workstation);
-    QWidget *const readingOrder[] = {root,          setRoot,          system,      setSystem,      server,
-                                     setServer,     standalone,       reserveserver, setReserveServer,
-                                     workstation,   setWorkstation,   developer,   ok,             cancel};
+    QWidget *const readingOrder[] = {
+        root,          setRoot,          system,      setSystem,      server,    setServer, standalone,
+        reserveserver, setReserveServer, workstation, setWorkstation, developer, ok,        cancel};
     for (std::size_t i = 1; i < std::size(readingOrder); ++i)
         setTabOrder(readingOrder[i - 1], readingOrder[i]);
     // On a screen too small for the whole form, the rows below the active system scroll.

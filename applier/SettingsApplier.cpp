@@ -175,8 +175,8 @@ QString SettingsApplier::Report::warning() const
             failures << tr("the last known server in %1").arg(outcome.step.target);
             break;
         case Step::ProfileFile:
-            failures
-                << tr("Workstation in %1: %2").arg(profileFilePath(outcome.step.target), describeStoreError(outcome.error));
+            failures << tr("Workstation in %1: %2")
+                            .arg(profileFilePath(outcome.step.target), describeStoreError(outcome.error));
             break;
         }
     }

@@ -47,7 +47,8 @@ QString refusedVariable(const QString &name, const QString &value)
 
 void logRefused(const char *what, const QString &name, const QString &reason)
 {
-    qCDebug(storeLog).nospace() << "Refused to write the " << what << ' ' << name << ": " << qPrintable(reason) << '.';
+    qCDebug(storeLog).nospace() << "Refused to write the " << what << ' ' << name << ": "
+                                << qPrintable(reason) << '.';
 }
 
 // The environment.d file standing for a registry key; empty for a key that does not exist here.
@@ -67,14 +68,14 @@ void logFailure(const QString &subKey, const QString &path, const QString &name,
 {
     const QByteArray error = describeStoreError(code).toUtf8();
     if (path.isEmpty())
-        qCDebug(storeLog, "No environment file stands for the key '%s': %s (error 0x%X).", subKey.toUtf8().constData(),
-               error.constData(), code);
+        qCDebug(storeLog, "No environment file stands for the key '%s': %s (error 0x%X).",
+                subKey.toUtf8().constData(), error.constData(), code);
     else if (name.isEmpty())
-        qCDebug(storeLog, "Could not open the environment file '%s': %s (error 0x%X).", QFile::encodeName(path).constData(),
-               error.constData(), code);
+        qCDebug(storeLog, "Could not open the environment file '%s': %s (error 0x%X).",
+                QFile::encodeName(path).constData(), error.constData(), code);
     else
         qCDebug(storeLog, "Could not set the variable '%s' in the environment file '%s': %s (error 0x%X).",
-               name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
+                name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
 }
 
 // The variables the tool owns, the only ones it announces.
@@ -218,9 +219,10 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     if (mixed)
         result.error = EILSEQ;
     if (result.error) {
-        qCDebug(storeLog, "Could not write the key '%s' of the section '%s' in the profile file '%s' (error 0x%X).",
-               keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
-               quint32(result.error));
+        qCDebug(storeLog,
+                "Could not write the key '%s' of the section '%s' in the profile file '%s' (error 0x%X).",
+                keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
+                quint32(result.error));
     }
     return quint32(result.error);
 }
@@ -271,8 +273,10 @@ void broadcastEnvironmentChange()
         if (!isToolVariable(variable.name))
             continue;
         if (variable.untrusted)
-            qCDebug(storeLog, "The environment announcement leaves %s out: its value refers to a variable that is not the tool's own.",
-                   variable.name.constData());
+            qCDebug(storeLog,
+                    "The environment announcement leaves %s out: its value refers to a variable that is not "
+                    "the tool's own.",
+                    variable.name.constData());
         else
             announced.append({QString::fromUtf8(variable.name), QString::fromUtf8(variable.value)});
     }
@@ -296,8 +300,8 @@ void avoidSilentSessionBus()
     if (!exchange.address.isEmpty() && exchange.errors.constFirst().isEmpty())
         return;
     qCDebug(storeLog, "Starting without accessibility support: the bus at '%s' does not answer (%s).",
-           qPrintable(address),
-           qPrintable(exchange.address.isEmpty() ? exchange.why : exchange.errors.constFirst()));
+            qPrintable(address),
+            qPrintable(exchange.address.isEmpty() ? exchange.why : exchange.errors.constFirst()));
     qputenv(variable, "disabled:");
 }
 

@@ -1,7 +1,7 @@
 #include "sessionannouncer.h"
 
-#include "busprobe.h"
 #include "../storelog.h"
+#include "busprobe.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -57,8 +57,9 @@ void announce(const QList<QPair<QString, QString>> &variables, int timeoutMs)
     }
     for (qsizetype i = 0; i < calls.size(); ++i) {
         if (!result.errors.at(i).isEmpty())
-            qCDebug(storeLog, "The environment announcement %s.%s failed: %s.", qPrintable(calls.at(i).interface),
-                   qPrintable(calls.at(i).member), qPrintable(result.errors.at(i)));
+            qCDebug(storeLog, "The environment announcement %s.%s failed: %s.",
+                    qPrintable(calls.at(i).interface), qPrintable(calls.at(i).member),
+                    qPrintable(result.errors.at(i)));
     }
 }
 

@@ -32,7 +32,8 @@ bool refusedValue(const QString &name, const QString &value)
 {
     const QString refusal = ValueRules::refusal(value);
     if (!refusal.isEmpty())
-        qCDebug(storeLog).noquote() << QStringLiteral("Refused to write the variable %1: %2.").arg(name, refusal);
+        qCDebug(storeLog).noquote()
+            << QStringLiteral("Refused to write the variable %1: %2.").arg(name, refusal);
     return !refusal.isEmpty();
 }
 

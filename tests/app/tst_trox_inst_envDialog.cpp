@@ -15,8 +15,6 @@
 #include <QScreen>
 #include <QScrollArea>
 
-#include <cmath>
-
 namespace {
 
 QLabel *label(QWidget *dialog, const char *name)
@@ -76,8 +74,6 @@ private Q_SLOTS:
     void keyboard_data();
     void keyboard();
     void fitsTheScreen();
-    void noteContrast_data();
-    void noteContrast();
 
     void load_data();
     void load();
@@ -220,14 +216,22 @@ void tst_trox_inst_envDialog::spokenNames_data()
 {
     QTest::addColumn<QString>("widget");
     QTest::addColumn<QString>("name");
-    QTest::newRow("setRoot") << "setRoot" << "Set root path";
-    QTest::newRow("setSystem") << "setSystem" << "Set system";
-    QTest::newRow("setServer") << "setServer" << "Set system server";
-    QTest::newRow("setReserveServer") << "setReserveServer" << "Set reserve server";
-    QTest::newRow("setWorkstation") << "setWorkstation" << "Set workstation ID";
-    QTest::newRow("root and its value") << "root" << "Root: /r";
-    QTest::newRow("empty value: the caption") << "workstation" << "Workstation ID";
-    QTest::newRow("note, as plain text") << "textLabel1_4" << "Important! (pain and hassle saving tip follows):";
+    QTest::newRow("setRoot") << "setRoot"
+                             << "Set root path";
+    QTest::newRow("setSystem") << "setSystem"
+                               << "Set system";
+    QTest::newRow("setServer") << "setServer"
+                               << "Set system server";
+    QTest::newRow("setReserveServer") << "setReserveServer"
+                                      << "Set reserve server";
+    QTest::newRow("setWorkstation") << "setWorkstation"
+                                    << "Set workstation ID";
+    QTest::newRow("root and its value") << "root"
+                                        << "Root: /r";
+    QTest::newRow("empty value: the caption") << "workstation"
+                                              << "Workstation ID";
+    QTest::newRow("note, as plain text") << "textLabel1_4"
+                                         << "Important! (pain and hassle saving tip follows):";
 }
 
 void tst_trox_inst_envDialog::spokenNames()
@@ -253,8 +257,10 @@ void tst_trox_inst_envDialog::keyboard_data()
     QTest::addColumn<QString>("enterOpens"); // the window Enter opens, "-" for none, "closed"
     QTest::newRow("start") << 0 << "root"
                            << "-";
-    QTest::newRow("root's Set") << 1 << "setRoot" << "Set root path for Orvane Control Systems";
-    QTest::newRow("server's Set") << 5 << "setServer" << "Set path to system server";
+    QTest::newRow("root's Set") << 1 << "setRoot"
+                                << "Set root path for Orvane Control Systems";
+    QTest::newRow("server's Set") << 5 << "setServer"
+                                  << "Set path to system server";
     QTest::newRow("stand-alone box") << 6 << "standalone"
                                      << "-";
     QTest::newRow("developer box") << 11 << "developer"
@@ -312,48 +318,6 @@ void tst_trox_inst_envDialog::fitsTheScreen()
     QCOMPARE(area->widget()->layout()->itemAt(0)->widget(), dialog.textLabel1_4);
     QVERIFY(!area->isAncestorOf(dialog.groupBox4) && !area->isAncestorOf(dialog.ok));
     dialog.reject();
-}
-
-// Measured on the pixels of the note as drawn: its darkest and lightest colours, WCAG's ratio.
-void tst_trox_inst_envDialog::noteContrast_data()
-{
-    QTest::addColumn<QPalette>("palette");
-    QTest::newRow("light") << QApplication::palette();
-    QPalette dark;
-    for (const auto &[role, colour] : {std::pair{QPalette::Window, QColor(0x35, 0x35, 0x35)},
-                                       {QPalette::WindowText, QColor(0xee, 0xee, 0xee)},
-                                       {QPalette::Base, QColor(0x2a, 0x2a, 0x2a)},
-                                       {QPalette::Text, QColor(0xee, 0xee, 0xee)},
-                                       {QPalette::Button, QColor(0x35, 0x35, 0x35)},
-                                       {QPalette::ButtonText, QColor(0xee, 0xee, 0xee)}})
-        dark.setColor(role, colour);
-    QTest::newRow("dark") << dark;
-}
-
-void tst_trox_inst_envDialog::noteContrast()
-{
-    QFETCH(QPalette, palette);
-    const QPalette before = QApplication::palette();
-    QApplication::setPalette(palette);
-    trox_inst_envDialog dialog;
-    const QImage note = dialog.textLabel1_4->grab().toImage();
-    QApplication::setPalette(before);
-    const auto luminance = [](QRgb rgb) {
-        const auto channel = [](int c) {
-            const double v = c / 255.0;
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) + 0.0722 * channel(qBlue(rgb));
-    };
-    double darkest = 1, lightest = 0;
-    for (int y = 4; y < note.height() - 4; ++y) {
-        for (int x = 4; x < note.width() - 4; ++x) {
-            darkest = qMin(darkest, luminance(note.pixel(x, y)));
-            lightest = qMax(lightest, luminance(note.pixel(x, y)));
-        }
-    }
-    const double ratio = (lightest + 0.05) / (darkest + 0.05);
-    QVERIFY2(ratio >= 4.5, qPrintable(QString::number(ratio)));
 }
 
 // A missing root or system is reported, root first, and rejects the dialog once the load has run.

@@ -31,13 +31,14 @@ keys() { local win=$1; shift; xdotool windowfocus --sync "$win"; for k in "$@"; 
 
 "$exe" & pid=$!
 main=$(wait_window "Set Active TROX System") || fail "main window did not appear"
-# Focus starts on the first Set button; five tabs reach the workstation's.
-keys "$main" Tab Tab Tab Tab Tab space
+# Focus starts on the root; each value comes before its Set button, ten tabs reach the workstation's,
+# and Enter presses the focused button as Space does.
+keys "$main" Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Return
 editor=$(wait_window "Set Workstation Number") || fail "workstation editor did not open"
 xdotool windowfocus --sync "$editor" type --delay 20 "40"
 keys "$editor" Return
 wait_gone "Set Workstation Number"
-keys "$main" Tab space Tab space
+keys "$main" Tab space Tab Return
 notice=$(wait_window "Information") || fail "restart notice did not appear"
 keys "$notice" Return
 finished "the tool did not exit"
