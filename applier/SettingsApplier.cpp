@@ -74,7 +74,25 @@ SettingsApplier::Settings SettingsApplier::writeBaseline(const Settings &loaded)
 {
     if (!runsPrivileged())
         return loaded;
-    return settingsOf(loadMachineVariables(variableNames()));
+    // Root's own file holds what a refused machine-wide write left there: where it wins, the
+    // machine store is what a write changes. A value in no store of the tool's stays as loaded.
+    const QList<StoredVariable> login = loadStoredVariables(variableNames());
+    const Settings machine = settingsOf(loadMachineVariables(variableNames()));
+    const auto own = [&login](int i) {
+        return login.value(i).source == StoredVariable::User;
+    };
+    Settings baseline = loaded;
+    QString Settings::*const texts[] = {&Settings::root, &Settings::system, &Settings::server,
+                                        &Settings::reserveServer, &Settings::workstation};
+    for (int i = 0; i < 5; ++i) {
+        if (own(i))
+            baseline.*texts[i] = machine.*texts[i];
+    }
+    if (own(5)) {
+        baseline.developer = machine.developer;
+        baseline.developerStored = machine.developerStored;
+    }
+    return baseline;
 }
 
 QString SettingsApplier::profileKey()
@@ -188,7 +206,8 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             change.perUser = outcome.landing == Outcome::PerUser;
             if (outcome.landing == Outcome::MachineWide)
                 machineWide.append(step.target);
-            report.changed = report.changed || outcome.changed;
+            // A failed write is still news: the values on screen are not those stored.
+            report.changed = report.changed || outcome.changed || outcome.landing == Outcome::Failed;
             break;
         case Step::LastKnownServer: {
             const QString &server = step.value;

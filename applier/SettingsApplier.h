@@ -82,7 +82,7 @@ public:
         QList<Outcome> outcomes;
         QList<Change> changes; // what differs now from before, in the order of the writes
         bool dryRun = false;
-        bool changed = false;    // a variable was written, so the change was announced
+        bool changed = false;    // a variable changed or failed to; the change was announced
         bool privileged = false; // a per-user landing then reaches nobody else and counts as a failure
         QString account;
 
@@ -105,8 +105,8 @@ public:
 
     // The writes Ok makes for these settings, without making them.
     static QList<Step> plan(const Settings &loaded, const Settings &edited);
-    // What a write is measured against: the settings loaded, or with root rights the values stored
-    // machine-wide, so that root's own per-user values neither hide nor stand in for them.
+    // What a write is measured against: the settings loaded, but with root rights the machine-wide
+    // value wherever root's own per-user value won, which must neither hide nor stand in for it.
     static Settings writeBaseline(const Settings &loaded);
     // Makes the planned writes that change something and announces a changed variable. With root
     // rights for another user (sudo, pkexec), variables now written machine-wide leave that user's own
