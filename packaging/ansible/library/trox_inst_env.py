@@ -85,7 +85,8 @@ def main():
         command.append("--dry-run")
 
     environment = {"TROX_INST_ENV_PREFIX": params["prefix"]} if params["prefix"] else {}
-    rc, out, err = module.run_command(command, environ_update=environment)
+    # Each value reaches the tool as written: no $NAME or ~ expanded on the way.
+    rc, out, err = module.run_command(command, environ_update=environment, expand_user_and_vars=False)
     try:
         report = json.loads(out)
     except ValueError:
