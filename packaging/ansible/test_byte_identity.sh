@@ -153,5 +153,53 @@ run_case no-workstation-number existing_files dialog cli playbook
 reset_values
 run_case fresh-workstation nothing cli playbook
 
+# What the plays refuse on their host before anything is written: a value YAML typed as a number,
+# a misspelt variable, a switch neither true nor false, and (through the tool, or the Windows
+# checks) a value the editors refuse. The Windows checks run here on their own.
+printf '%s\n' '- hosts: localhost' '  gather_facts: false' "  vars_files: [$here/variables.yml]" '  vars:' \
+    '    trox_texts: [trox_root, trox_system, trox_server_root, trox_reserve_server_root, trox_workstation]' \
+    '  tasks:' "    - ansible.builtin.import_tasks: $here/windows_checks.yml" > "$work/windows-checks.yml"
+# refused NAME PLAY VALUES-AS-JSON MESSAGE: an empty MESSAGE means the values pass.
+refused() {
+    rm -rf "$live"
+    seed_tree
+    local play=$here/linux.yml values
+    [ "$2" = linux ] || play=$work/windows-checks.yml
+    values=$(PLAY=$2 PREFIX="$live/prefix" CLI="$cli" ROOT="$live/systems" python3 -c '
+import json, os, sys
+e = os.environ
+v = {"trox_root": e["ROOT"], "trox_system": "plant_a", "trox_workstation": "12"}
+if e["PLAY"] == "linux":
+    v.update(trox_prefix=e["PREFIX"], trox_cli=e["CLI"])
+else:
+    v["trox_root"] = "D:\\TROX"
+v.update(json.loads(sys.argv[1]))
+print(json.dumps(v))' "$3")
+    local ok=false
+    if ansible-playbook -i localhost, -c local -e trox_linux_hosts=localhost \
+        -e ansible_python_interpreter=/usr/bin/python3 -e "$values" "$play" > "$work/side.log" 2>&1; then
+        [ -z "$4" ] && ok=true
+    else
+        [ -n "$4" ] && grep -qF -- "$4" "$work/side.log" && [ ! -e "$live/prefix/etc" ] && ok=true
+    fi
+    if $ok; then
+        echo "PASS: $1"
+        passed=$((passed + 1))
+    else
+        cat "$work/side.log"
+        echo "FAIL: $1"
+        failed=$((failed + 1))
+    fi
+}
+for play in linux windows; do
+    refused "$play: YAML octal number" $play '{"trox_workstation": 10}' "must be text"
+    refused "$play: misspelt variable" $play '{"trox_worksation": "12"}' "(misspelt?): trox_worksation"
+    refused "$play: maybe" $play '{"trox_developer": "maybe"}' "true or false"
+    refused "$play: number beyond 999" $play '{"trox_workstation": "1000abc"}' "between 1 and 999"
+    refused "$play: relative root" $play '{"trox_root": "TROX"}' "absolute path"
+done
+refused "windows: good values" windows '{"trox_root": "D:/TROX/", "trox_workstation": "007"}' ""
+refused "windows: a server path without a drive" windows '{"trox_server_root": "srv/x"}' "not a valid path"
+
 echo "byte-identity: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
