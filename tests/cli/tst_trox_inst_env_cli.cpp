@@ -183,6 +183,12 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
     QCOMPARE(fileStamps(sandbox), stamps);
     QCOMPARE(logged().size(), 0);
     close(log);
+
+    // This user's own value over a different machine-wide one is marked.
+    QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), "OV_SYSTEM=\"beta\"\n"));
+    QVERIFY(run({"show"}).out.contains("OV_SYSTEM=beta  [user]  hides the machine-wide value: alpha"));
+    QCOMPARE(QJsonDocument::fromJson(run({"show", "--json"}).out)["variables"]["OV_SYSTEM"]["hides_machine"],
+             QJsonValue("alpha"));
 }
 
 void tst_trox_inst_env_cli::landing_data()
