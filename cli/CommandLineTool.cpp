@@ -374,9 +374,9 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
             m_out << change.line() << '\n';
         for (const QString &warning : std::as_const(warnings))
             m_err << "trox_inst_env_cli: " << warning << '\n';
-        if (!failures.isEmpty())
-            m_err << tr("These settings could not be saved:") << '\n'
-                  << failures.join(QLatin1Char('\n')) << '\n';
     }
+    // What was not written is named on standard error either way.
+    if (!failures.isEmpty())
+        m_err << tr("These settings could not be saved:") << '\n' << failures.join(QLatin1Char('\n')) << '\n';
     return report.allWritten() ? Written : NotWritten;
 }
