@@ -1,6 +1,8 @@
 #include "envfile.h"
 #include "../ValueRules.h"
 
+#include <algorithm>
+
 namespace EnvFile {
 
 namespace {
@@ -243,6 +245,15 @@ bool isLoginReadable(const QByteArray &contents)
             return false;
     }
     return true;
+}
+
+bool assignsNothing(const QByteArray &text)
+{
+    State end = PreKey;
+    const QList<Assignment> assignments = parse(text, &end);
+    return end == PreKey && std::none_of(assignments.cbegin(), assignments.cend(), [](const Assignment &a) {
+               return a.hasValue && isValidName(a.name);
+           });
 }
 
 QByteArray assignmentLine(const QByteArray &name, const QByteArray &value)

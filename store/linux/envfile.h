@@ -30,6 +30,10 @@ bool isValidName(const QByteArray &name);
 // and the login lose every environment.d variable.
 bool isLoginReadable(const QByteArray &contents);
 
+// True when the text ends where a new assignment could start, having assigned no variable: lines
+// put before others then change nothing the generator reads from them.
+bool assignsNothing(const QByteArray &text);
+
 // The line (without line break) that gives the variable exactly this value once expanded; a %NAME%
 // reference expands to NAME's value where that is defined and stays literal where it is not.
 QByteArray assignmentLine(const QByteArray &name, const QByteArray &value);
