@@ -97,11 +97,6 @@ QList<Variable> expandAll(const QList<Read> &assignments,
                           const std::function<std::optional<QByteArray>(const QByteArray &)> &outside,
                           const std::function<bool(const QByteArray &)> &trusted)
 {
-    // The user manager that runs the generator never had the files' own variables before it.
-    QSet<QByteArray> defined;
-    for (const Read &read : assignments)
-        defined.insert(read.assignment.name);
-
     QHash<QByteArray, qsizetype> index;
     QList<Variable> result;
     bool untrusted = false;
@@ -113,9 +108,7 @@ QList<Variable> expandAll(const QList<Read> &assignments,
             return variable.value;
         }
         untrusted = true;
-        if (name.isEmpty() || defined.contains(name))
-            return std::nullopt;
-        return outside(name);
+        return name.isEmpty() ? std::nullopt : outside(name);
     };
     for (const Read &read : assignments) {
         untrusted = trusted && !trusted(read.assignment.name);
@@ -135,16 +128,24 @@ QList<Variable> expandAll(const QList<Read> &assignments,
     return result;
 }
 
+const char *const toolVariables[] = {
+    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
+
+// The environment the user manager runs the generator in: this process's, but without the tool's
+// variables, which no user manager has before it reads the files (a login shell may have inherited
+// them from /etc/environment or an earlier session).
 std::optional<QByteArray> processVariable(const QByteArray &name)
 {
-    if (!qEnvironmentVariableIsSet(name.constData()))
+    if (std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
+                    [&](const char *tool) { return name == tool; }) ||
+        !qEnvironmentVariableIsSet(name.constData()))
         return std::nullopt;
     return qgetenv(name.constData());
 }
 
 // The generator's output, read as the user manager reads it; nothing when it could not be run here
 // within the bounds. A generator that fails gives the login nothing, and so gives an empty list.
-std::optional<QList<QPair<QByteArray, QByteArray>>> generated(const QList<Read> &assignments)
+std::optional<QList<QPair<QByteArray, QByteArray>>> generated()
 {
     // Only a generator root installed and alone may change: it runs with the tool's rights.
     struct stat info;
@@ -152,8 +153,8 @@ std::optional<QList<QPair<QByteArray, QByteArray>>> generated(const QList<Read> 
         (info.st_mode & 022) || !(info.st_mode & 0100))
         return std::nullopt;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const Read &read : assignments)
-        environment.remove(QString::fromLatin1(read.assignment.name));
+    for (const char *tool : toolVariables)
+        environment.remove(QString::fromLatin1(tool));
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
@@ -213,7 +214,7 @@ QList<Variable> login()
     // The generator reads the real folders only: under a prefix the tool's own reading is the one.
     if (!qEnvironmentVariableIsEmpty("TROX_INST_ENV_PREFIX") || reading.refused)
         return own;
-    const auto output = generated(reading.assignments);
+    const auto output = generated();
     if (!output)
         return own;
     QList<Variable> result;
