@@ -184,7 +184,7 @@ function printed(v,    i, c, k, out, no) {
     return join(out, no)
 }
 BEGIN {
-    st = "prekey"; nul = sprintf("%c", 0)
+    st = "prekey"; RS = sprintf("%c", 0)
     for (i = 1; i <= 127; i++) ctl = ctl sprintf("%c", i)
     if (mode == "decode") {
         while ((getline line) > 0) parse(line "\n")
@@ -207,20 +207,18 @@ BEGIN {
             }
         for (f = 1; f <= files; f++) {
             if (fread[f] != "1") continue
-            first = count; bad = 0
-            while ((getline line < fpath[f]) > 0) {
-                if (index(line, nul)) bad = 1
-                if (!bad) parse(line "\n")
-            }
+            # The whole file is one record, its last line break kept or missing as it is; a second
+            # record means a NUL byte, and then the file gives nothing.
+            records = 0
+            while ((getline line < fpath[f]) > 0) if (++records == 1) text = line
             close(fpath[f])
-            if (!bad) finish()
-            # A NUL byte: the file gives nothing. A value that is not UTF-8: the generator fails.
-            if (bad) { count = first; st = "prekey" }
-            for (i = first + 1; i <= count && !bad; i++) if (!utf8(values[i])) failed = 1
-            if (failed) { count = 0; break }
+            if (records == 1) { parse(text); finish() }
+            text = ""
         }
         # mawk makes env[name] before it computes the value: "${NAME:-default}" would find it set.
-        for (i = 1; i <= count; i++) { v = expand(values[i]); env[names[i]] = v }
+        # A value that is not UTF-8 makes the generator fail, and the login get nothing.
+        for (i = 1; i <= count; i++) { v = expand(values[i]); env[names[i]] = v; if (!utf8(v)) failed = 1 }
+        if (failed) count = 0
         for (i = 1; i <= count; i++) values[i] = printed(env[names[i]])
     }
     for (i = 1; i <= count; i++) last[names[i]] = values[i]

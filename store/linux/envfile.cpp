@@ -236,6 +236,11 @@ QList<Assignment> parse(const QByteArray &contents)
     return parse(contents, nullptr);
 }
 
+bool isValidUtf8(const QByteArray &text)
+{
+    return isStrictUtf8(text);
+}
+
 bool isLoginReadable(const QByteArray &contents)
 {
     if (contents.contains('\0'))

@@ -25,6 +25,9 @@ QList<Assignment> parse(const QByteArray &contents);
 
 bool isValidName(const QByteArray &name);
 
+// UTF-8 as systemd takes it: shortest forms only, no surrogates, no noncharacters.
+bool isValidUtf8(const QByteArray &text);
+
 // False when systemd's generator cannot read the file as its lines say, whatever is written into it:
 // a NUL byte makes it skip the whole file, a value that is not valid UTF-8 makes it fail outright
 // and the login lose every environment.d variable.

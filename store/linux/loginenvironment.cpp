@@ -35,7 +35,6 @@ struct Read
 struct Reading
 {
     QList<Read> assignments;
-    bool aborted = false; // the generator would fail: the login gets nothing from these files
     bool refused = false; // a file was not read safely, so the generator is not let near it either
 };
 
@@ -76,14 +75,9 @@ Reading readFiles(bool withUserFolder)
             reading.refused = reading.refused || (error != ENOENT && error != EISDIR);
             continue;
         }
-        // A NUL byte makes the generator skip the file; a value that is not UTF-8 makes it fail.
+        // A NUL byte makes the generator skip the file.
         if (contents.contains('\0'))
             continue;
-        if (!EnvFile::isLoginReadable(contents)) {
-            reading.aborted = true;
-            reading.assignments.clear();
-            return reading;
-        }
         for (const EnvFile::Assignment &assignment : EnvFile::parse(contents)) {
             // The generator skips "NAME=" as if the line were not there.
             if (assignment.hasValue && EnvFile::isValidName(assignment.name))
@@ -113,6 +107,9 @@ QList<Variable> expandAll(const QList<Read> &assignments,
     for (const Read &read : assignments) {
         untrusted = trusted && !trusted(read.assignment.name);
         const QByteArray value = EnvFile::expand(read.assignment.value, lookup);
+        // systemd 252's generator fails on a value that is not UTF-8: the login gets nothing at all.
+        if (!EnvFile::isValidUtf8(value))
+            return {};
         if (!index.contains(read.assignment.name)) {
             index.insert(read.assignment.name, result.size());
             result.append(Variable{read.assignment.name, {}, false, false});
@@ -218,9 +215,10 @@ QList<Variable> login()
     if (!output)
         return own;
     QList<Variable> result;
-    for (const auto &[name, value] : *output) {
-        const auto mine = std::find_if(own.cbegin(), own.cend(), [&](const Variable &v) { return v.name == name; });
-        result.append(Variable{name, value, mine != own.cend() && mine->perUser, false});
+    for (const auto &entry : *output) {
+        const auto mine =
+            std::find_if(own.cbegin(), own.cend(), [&](const Variable &v) { return v.name == entry.first; });
+        result.append(Variable{entry.first, entry.second, mine != own.cend() && mine->perUser, false});
     }
     return result;
 }
