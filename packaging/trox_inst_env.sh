@@ -8,15 +8,9 @@
 # masking it in later ones, all files in the order of their names. Nothing is evaluated: each value
 # is assigned to its own name. Silent and without effect when no file gives one of the six.
 
-trox_inst_env_load() {
-    trox_inst_env_generator=/usr/lib/systemd/user-environment-generators/30-systemd-environment-d-generator
+# The files, read here as the generator reads them: the six values, one "NAME=value" line each.
+trox_inst_env_read() {
     trox_inst_env_prefix=${TROX_INST_ENV_PREFIX:-}
-    if [ -z "$trox_inst_env_prefix" ] && [ -x "$trox_inst_env_generator" ]; then
-        # The user manager that runs it at a graphical login never had the six before.
-        env -u OV_ROOT -u OV_SYSTEM -u OV_SERVER_ROOT -u OV_RESERVE_SERVER_ROOT -u OV_WORKSTATION \
-            -u OV_DEVELOPER "$trox_inst_env_generator" 2>/dev/null | trox_inst_env_awk decode
-        return
-    fi
     while [ "${#trox_inst_env_prefix}" -gt 1 ] && [ "${trox_inst_env_prefix%/}" != "$trox_inst_env_prefix" ]; do
         trox_inst_env_prefix=${trox_inst_env_prefix%/}
     done
@@ -43,7 +37,10 @@ trox_inst_env_load() {
 trox_inst_env_awk() {
     trox_inst_env_mode=$1
     shift
-    LC_ALL=C awk -v mode="$trox_inst_env_mode" '
+    # Only ever run in a subshell of its own, which awk then replaces.
+    LC_ALL=C
+    export LC_ALL
+    exec awk -v mode="$trox_inst_env_mode" '
 function mid(s, from, count) { return count > 0 ? substr(s, from + 1, count) : "" }
 function namechar(c) { return c != "" && index("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_", c) > 0 }
 function newline(c) { return c == "\n" || c == "\r" }
@@ -227,9 +224,28 @@ BEGIN {
 }' "$@"
 }
 
-trox_inst_env_values=$(trox_inst_env_load)
+trox_inst_env_generator=/usr/lib/systemd/user-environment-generators/30-systemd-environment-d-generator
+trox_inst_env_quoted=
+if [ -z "${TROX_INST_ENV_PREFIX:-}" ] && [ -x "$trox_inst_env_generator" ]; then
+    # The user manager that runs it at a graphical login never had the six before.
+    trox_inst_env_values=$(unset OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION \
+        OV_DEVELOPER; exec "$trox_inst_env_generator" 2>/dev/null)
+    # Its quoting, read as the user manager reads it: without a backslash, quotes around the value
+    # are all there is to take off.
+    case $trox_inst_env_values in
+    *\\*) trox_inst_env_values=$(printf '%s\n' "$trox_inst_env_values" | trox_inst_env_awk decode) ;;
+    *) trox_inst_env_quoted=1 ;;
+    esac
+else
+    trox_inst_env_values=$(trox_inst_env_read)
+fi
 while IFS= read -r trox_inst_env_line; do
     trox_inst_env_value=${trox_inst_env_line#*=}
+    if [ -n "$trox_inst_env_quoted" ]; then
+        case $trox_inst_env_value in
+        \"*\") trox_inst_env_value=${trox_inst_env_value#\"} && trox_inst_env_value=${trox_inst_env_value%\"} ;;
+        esac
+    fi
     case ${trox_inst_env_line%%=*} in
     OV_ROOT) OV_ROOT=$trox_inst_env_value && export OV_ROOT ;;
     OV_SYSTEM) OV_SYSTEM=$trox_inst_env_value && export OV_SYSTEM ;;
@@ -241,5 +257,5 @@ while IFS= read -r trox_inst_env_line; do
 done <<EOF
 $trox_inst_env_values
 EOF
-unset trox_inst_env_values trox_inst_env_line trox_inst_env_value
-unset -f trox_inst_env_load trox_inst_env_awk
+unset trox_inst_env_generator trox_inst_env_quoted trox_inst_env_values trox_inst_env_line trox_inst_env_value
+unset -f trox_inst_env_read trox_inst_env_awk
