@@ -193,7 +193,7 @@ int main(int argc, char *argv[])
         }
         table.compareRounds(QStringLiteral("Profile script's cost per KiB of machine file, 512 KiB vs 64 KiB"),
                             perKiBBig, perKiBMid, "ms", 1.3);
-        table.compareRounds(QStringLiteral("Login shell with the profile script on systemd's generator vs without"),
+        table.compareRounds(QStringLiteral("Login shell with the profile script on the machine's real folders vs without"),
                             wall.value(QStringLiteral("generator")), wall.value(shell), "ms", 0);
     }
 

@@ -8,21 +8,28 @@
 # masking it in later ones, all files in the order of their names. Nothing is evaluated: each value
 # is assigned to its own name. Silent and without effect when no file gives one of the six.
 
-# The files, read here as the generator reads them: the six values, one "NAME=value" line each.
-trox_inst_env_read() {
+# The folders the generator reads, the one it prefers first, into trox_inst_env_folders_1..5.
+trox_inst_env_folders() {
     trox_inst_env_prefix=${TROX_INST_ENV_PREFIX:-}
     while [ "${#trox_inst_env_prefix}" -gt 1 ] && [ "${trox_inst_env_prefix%/}" != "$trox_inst_env_prefix" ]; do
         trox_inst_env_prefix=${trox_inst_env_prefix%/}
     done
     case ${XDG_CONFIG_HOME:-} in
-    /*) trox_inst_env_user=$XDG_CONFIG_HOME ;;
-    *) trox_inst_env_user=${HOME:+$HOME/.config} ;;
+    /*) trox_inst_env_folders_1=$XDG_CONFIG_HOME/environment.d ;;
+    *) trox_inst_env_folders_1=${HOME:+$HOME/.config/environment.d} ;;
     esac
+    trox_inst_env_folders_2=$trox_inst_env_prefix/etc/environment.d
+    trox_inst_env_folders_3=$trox_inst_env_prefix/run/environment.d
+    trox_inst_env_folders_4=$trox_inst_env_prefix/usr/local/lib/environment.d
+    trox_inst_env_folders_5=$trox_inst_env_prefix/usr/lib/environment.d
+}
+
+# The files, read here as the generator reads them: the six values, one "NAME=value" line each.
+trox_inst_env_read() {
     # Each candidate as "1path" (read) or "0path" (masks, but is no regular file: never opened).
     set --
-    for trox_inst_env_dir in ${trox_inst_env_user:+"$trox_inst_env_user/environment.d"} \
-        "$trox_inst_env_prefix/etc/environment.d" "$trox_inst_env_prefix/run/environment.d" \
-        "$trox_inst_env_prefix/usr/local/lib/environment.d" "$trox_inst_env_prefix/usr/lib/environment.d"; do
+    for trox_inst_env_dir in ${trox_inst_env_folders_1:+"$trox_inst_env_folders_1"} "$trox_inst_env_folders_2" \
+        "$trox_inst_env_folders_3" "$trox_inst_env_folders_4" "$trox_inst_env_folders_5"; do
         for trox_inst_env_file in "$trox_inst_env_dir"/*.conf; do
             if [ -f "$trox_inst_env_file" ]; then
                 set -- "$@" "1$trox_inst_env_file"
@@ -32,6 +39,94 @@ trox_inst_env_read() {
         done
     done
     [ "$#" -gt 0 ] && trox_inst_env_awk read "$@" </dev/null
+}
+
+# The common case without starting a process: a few files holding only comments and NAME=value or
+# NAME="value" lines of ASCII letters, digits and a few marks (nothing any reader could take for
+# quoting, escapes or another line; references only in other variables' values), each of the six
+# set in one file, or in the tool's machine file and then its per-user file. False for anything
+# else, which the readers below take.
+trox_inst_env_plain() {
+    trox_inst_env_marks=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:,+@%=-
+    trox_inst_env_refs='${}'$trox_inst_env_marks
+    trox_inst_env_seen=/
+    trox_inst_env_lines=0
+    for trox_inst_env_dir in ${trox_inst_env_folders_1:+"$trox_inst_env_folders_1"} "$trox_inst_env_folders_2" \
+        "$trox_inst_env_folders_3" "$trox_inst_env_folders_4" "$trox_inst_env_folders_5"; do
+        for trox_inst_env_file in "$trox_inst_env_dir"/*.conf; do
+            [ -f "$trox_inst_env_file" ] || [ -L "$trox_inst_env_file" ] || continue
+            trox_inst_env_base=${trox_inst_env_file##*/}
+            case $trox_inst_env_seen in *"/$trox_inst_env_base/"*) continue ;; esac
+            trox_inst_env_seen=$trox_inst_env_seen$trox_inst_env_base/
+            [ -f "$trox_inst_env_file" ] || continue
+            while IFS= read -r trox_inst_env_line || [ -n "$trox_inst_env_line" ]; do
+                trox_inst_env_lines=$((trox_inst_env_lines + 1))
+                [ "$trox_inst_env_lines" -le 64 ] || return 1
+                # A carriage return ends a line for the generator, a backslash continues it.
+                case $trox_inst_env_line in
+                *\\ | [\#\;]*[[:cntrl:]]*) return 1 ;;
+                '' | [\#\;]*) continue ;;
+                esac
+                trox_inst_env_name=${trox_inst_env_line%%=*}
+                trox_inst_env_value=${trox_inst_env_line#*=}
+                case $trox_inst_env_name in
+                "$trox_inst_env_line" | '' | [0123456789]* | *[!ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_]*)
+                    return 1 ;;
+                esac
+                # Another variable's references cannot reach the six when theirs have none.
+                case $trox_inst_env_name in
+                OV_ROOT | OV_SYSTEM | OV_SERVER_ROOT | OV_RESERVE_SERVER_ROOT | OV_WORKSTATION | OV_DEVELOPER) ;;
+                *)
+                    case $trox_inst_env_value in *[!$trox_inst_env_refs]*) return 1 ;; esac
+                    continue
+                    ;;
+                esac
+                case $trox_inst_env_value in
+                \"*\")
+                    trox_inst_env_value=${trox_inst_env_value#\"}
+                    trox_inst_env_value=${trox_inst_env_value%\"}
+                    case $trox_inst_env_value in *[!$trox_inst_env_marks\ ]*) return 1 ;; esac
+                    ;;
+                *[!$trox_inst_env_marks]*) return 1 ;;
+                esac
+                # "NAME=" and "NAME=\"\"" set nothing.
+                [ -n "$trox_inst_env_value" ] || continue
+                case $trox_inst_env_name in
+                OV_ROOT) trox_inst_env_keep "${trox_inst_env_at1:-}" "${trox_inst_env_to1:-}" || return 1
+                    trox_inst_env_at1=$trox_inst_env_at trox_inst_env_to1=$trox_inst_env_to ;;
+                OV_SYSTEM) trox_inst_env_keep "${trox_inst_env_at2:-}" "${trox_inst_env_to2:-}" || return 1
+                    trox_inst_env_at2=$trox_inst_env_at trox_inst_env_to2=$trox_inst_env_to ;;
+                OV_SERVER_ROOT) trox_inst_env_keep "${trox_inst_env_at3:-}" "${trox_inst_env_to3:-}" || return 1
+                    trox_inst_env_at3=$trox_inst_env_at trox_inst_env_to3=$trox_inst_env_to ;;
+                OV_RESERVE_SERVER_ROOT) trox_inst_env_keep "${trox_inst_env_at4:-}" "${trox_inst_env_to4:-}" || return 1
+                    trox_inst_env_at4=$trox_inst_env_at trox_inst_env_to4=$trox_inst_env_to ;;
+                OV_WORKSTATION) trox_inst_env_keep "${trox_inst_env_at5:-}" "${trox_inst_env_to5:-}" || return 1
+                    trox_inst_env_at5=$trox_inst_env_at trox_inst_env_to5=$trox_inst_env_to ;;
+                OV_DEVELOPER) trox_inst_env_keep "${trox_inst_env_at6:-}" "${trox_inst_env_to6:-}" || return 1
+                    trox_inst_env_at6=$trox_inst_env_at trox_inst_env_to6=$trox_inst_env_to ;;
+                esac
+            done <"$trox_inst_env_file"
+        done
+    done
+}
+
+# Which of two assignments of a variable wins, as trox_inst_env_at (file) and trox_inst_env_to
+# (value): the later line of the same file, the per-user file over the machine file; false for two
+# other files, whose order by name this shell cannot compare.
+trox_inst_env_keep() {
+    trox_inst_env_at=$trox_inst_env_base
+    trox_inst_env_to=$trox_inst_env_value
+    if [ -z "$1" ] || [ "$1" = "$trox_inst_env_base" ]; then
+        return 0
+    fi
+    case $1/$trox_inst_env_base in
+    61-trox_inst_env.conf/60-trox_inst_env.conf)
+        trox_inst_env_at=$1
+        trox_inst_env_to=$2
+        ;;
+    60-trox_inst_env.conf/61-trox_inst_env.conf) ;;
+    *) return 1 ;;
+    esac
 }
 
 trox_inst_env_awk() {
@@ -226,7 +321,16 @@ BEGIN {
 
 trox_inst_env_generator=/usr/lib/systemd/user-environment-generators/30-systemd-environment-d-generator
 trox_inst_env_quoted=
-if [ -z "${TROX_INST_ENV_PREFIX:-}" ] && [ -x "$trox_inst_env_generator" ]; then
+trox_inst_env_values=
+trox_inst_env_folders
+if trox_inst_env_plain; then
+    [ -z "${trox_inst_env_at1:-}" ] || { OV_ROOT=$trox_inst_env_to1 && export OV_ROOT; }
+    [ -z "${trox_inst_env_at2:-}" ] || { OV_SYSTEM=$trox_inst_env_to2 && export OV_SYSTEM; }
+    [ -z "${trox_inst_env_at3:-}" ] || { OV_SERVER_ROOT=$trox_inst_env_to3 && export OV_SERVER_ROOT; }
+    [ -z "${trox_inst_env_at4:-}" ] || { OV_RESERVE_SERVER_ROOT=$trox_inst_env_to4 && export OV_RESERVE_SERVER_ROOT; }
+    [ -z "${trox_inst_env_at5:-}" ] || { OV_WORKSTATION=$trox_inst_env_to5 && export OV_WORKSTATION; }
+    [ -z "${trox_inst_env_at6:-}" ] || { OV_DEVELOPER=$trox_inst_env_to6 && export OV_DEVELOPER; }
+elif [ -z "${TROX_INST_ENV_PREFIX:-}" ] && [ -x "$trox_inst_env_generator" ]; then
     # The user manager that runs it at a graphical login never had the six before.
     trox_inst_env_values=$(unset OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION \
         OV_DEVELOPER; exec "$trox_inst_env_generator" 2>/dev/null)
@@ -257,5 +361,11 @@ while IFS= read -r trox_inst_env_line; do
 done <<EOF
 $trox_inst_env_values
 EOF
-unset trox_inst_env_generator trox_inst_env_quoted trox_inst_env_values trox_inst_env_line trox_inst_env_value
-unset -f trox_inst_env_read trox_inst_env_awk
+unset trox_inst_env_generator trox_inst_env_quoted trox_inst_env_values trox_inst_env_line trox_inst_env_value \
+    trox_inst_env_prefix trox_inst_env_folders_1 trox_inst_env_folders_2 trox_inst_env_folders_3 \
+    trox_inst_env_folders_4 trox_inst_env_folders_5 trox_inst_env_marks trox_inst_env_refs trox_inst_env_seen \
+    trox_inst_env_lines trox_inst_env_dir trox_inst_env_file trox_inst_env_base trox_inst_env_name \
+    trox_inst_env_at trox_inst_env_to trox_inst_env_at1 trox_inst_env_to1 trox_inst_env_at2 trox_inst_env_to2 \
+    trox_inst_env_at3 trox_inst_env_to3 trox_inst_env_at4 trox_inst_env_to4 trox_inst_env_at5 trox_inst_env_to5 \
+    trox_inst_env_at6 trox_inst_env_to6
+unset -f trox_inst_env_folders trox_inst_env_read trox_inst_env_plain trox_inst_env_keep trox_inst_env_awk

@@ -49,8 +49,8 @@ echo "P1 and the command line: $runs interleaved rounds of whole processes..." >
 # A login shell's start with the profile script against the same shell without it, in the same
 # rounds: the script reading both of the tool's files itself (under the prefix), the same with
 # machine files of 64 KiB and 512 KiB (the cost per KiB must not grow), and, without the prefix, the
-# script taking the output of systemd's generator, which reads the machine's real folders and the
-# user's file.
+# machine's real folders and the user's file (read by the shell itself where every file is plain,
+# else by systemd's generator).
 login=$work/login
 mkdir -p "$login/prefix/etc/environment.d" "$login/home/.config/environment.d" "$login/big/etc/environment.d" \
     "$login/mid/etc/environment.d"
