@@ -1,12 +1,14 @@
 # shellcheck shell=sh
-# /etc/profile.d/trox_inst_env.sh: gives login shells (console, ssh, "su -") the TROX values that
-# graphical logins get from systemd's environment.d folders. Where systemd's generator is installed
-# it is the reader: it runs as the user manager runs it, and only the six values it yields are taken
-# from its output. Elsewhere, and under TROX_INST_ENV_PREFIX (which moves every machine folder as it
-# moves every machine path of the tool), the folders are read here as the generator reads them: the
-# user's own folder, then /etc, /run, /usr/local/lib and /usr/lib, a file name in an earlier folder
-# masking it in later ones, all files in the order of their names. Nothing is evaluated: each value
-# is assigned to its own name. Silent and without effect when no file gives one of the six.
+# /etc/profile.d/trox_inst_env.sh: gives login shells (console, ssh, "su -", "sudo -i") the TROX
+# values graphical logins get from systemd's environment.d folders: the user's own folder, then
+# /etc, /run, /usr/local/lib and /usr/lib, a file name in an earlier folder masking it in later
+# ones, all files in the order of their names. Plain files (the usual case: NAME="value" lines of
+# letters, digits and path marks) are read by the shell itself, without starting a process. Anything
+# else is read by systemd's generator where it is installed (it is the reader; only the six values it
+# yields are taken from its output), otherwise by the reader below, which follows it step by step.
+# TROX_INST_ENV_PREFIX moves every machine folder as it moves every machine path of the tool, and
+# then the generator, which reads fixed folders, is not used. Nothing is evaluated: each value is
+# assigned to its own name. Silent and without effect when no file gives one of the six.
 
 # The folders the generator reads, the one it prefers first, into trox_inst_env_folders_1..5.
 trox_inst_env_folders() {

@@ -101,6 +101,9 @@ QList<Variable> expandAll(const QList<Read> &assignments,
             untrusted = untrusted || variable.untrusted || (trusted && !trusted(name));
             return variable.value;
         }
+        // No login has a trusted variable before the files give it one.
+        if (trusted && trusted(name))
+            return std::nullopt;
         untrusted = true;
         return name.isEmpty() ? std::nullopt : outside(name);
     };
