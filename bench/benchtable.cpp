@@ -178,7 +178,8 @@ int main(int argc, char *argv[])
             while (!file.atEnd()) {
                 const QList<QByteArray> fields = file.readLine().simplified().split(' ');
                 if (fields.size() == 4)
-                    wall[QString::fromLatin1(fields.at(1))].insert(fields.at(0).toInt(), fields.at(2).toDouble());
+                    wall[QString::fromLatin1(fields.at(1))].insert(fields.at(0).toInt(),
+                                                                   fields.at(2).toDouble());
             }
         }
         const QString shell = QStringLiteral("shell");
@@ -188,13 +189,16 @@ int main(int argc, char *argv[])
         Rounds perKiBBig, perKiBMid;
         const Rounds &base = wall[shell];
         for (auto it = base.constBegin(); it != base.constEnd(); ++it) {
-            perKiBBig.insert(it.key(), (wall[QStringLiteral("scriptbig")].value(it.key()) - it.value()) / 512);
+            perKiBBig.insert(it.key(),
+                             (wall[QStringLiteral("scriptbig")].value(it.key()) - it.value()) / 512);
             perKiBMid.insert(it.key(), (wall[QStringLiteral("scriptmid")].value(it.key()) - it.value()) / 64);
         }
-        table.compareRounds(QStringLiteral("Profile script's cost per KiB of machine file, 512 KiB vs 64 KiB"),
-                            perKiBBig, perKiBMid, "ms", 1.3);
-        table.compareRounds(QStringLiteral("Login shell with the profile script on the machine's real folders vs without"),
-                            wall.value(QStringLiteral("generator")), wall.value(shell), "ms", 0);
+        table.compareRounds(
+            QStringLiteral("Profile script's cost per KiB of machine file, 512 KiB vs 64 KiB"), perKiBBig,
+            perKiBMid, "ms", 1.3);
+        table.compareRounds(
+            QStringLiteral("Login shell with the profile script on the machine's real folders vs without"),
+            wall.value(QStringLiteral("generator")), wall.value(shell), "ms", 0);
     }
 
     if (inputs.contains(QStringLiteral("--inprocess"))) {

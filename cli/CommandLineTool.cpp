@@ -163,9 +163,10 @@ int CommandLineTool::show(bool json)
         if (older)
             m_out << "  " << tr("this session still has: %1").arg(shownText(session));
         if (!variable.etcEnvironment.isNull())
-            m_out << "  " << tr("/etc/environment also sets: %1 (cron, ssh commands and shells without "
-                                "/etc/profile.d get that)")
-                                 .arg(shownText(variable.etcEnvironment));
+            m_out << "  "
+                  << tr("/etc/environment also sets: %1 (cron, ssh commands and shells without "
+                        "/etc/profile.d get that)")
+                         .arg(shownText(variable.etcEnvironment));
         m_out << '\n';
     }
 

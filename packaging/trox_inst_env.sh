@@ -50,6 +50,7 @@ trox_inst_env_read() {
 # else, which the readers below take.
 trox_inst_env_plain() {
     trox_inst_env_marks=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:,+@%=-
+    # shellcheck disable=SC2016 # the marks themselves, nothing to expand
     trox_inst_env_refs='${}'$trox_inst_env_marks
     trox_inst_env_seen=/
     trox_inst_env_lines=0

@@ -125,7 +125,8 @@ QByteArray managedLine(const QByteArray &name, const QByteArray &value)
     return line;
 }
 
-QByteArray setManaged(const QByteArray &contents, const QList<QByteArray> &names, const QList<QByteArray> &lines)
+QByteArray setManaged(const QByteArray &contents, const QList<QByteArray> &names,
+                      const QList<QByteArray> &lines)
 {
     QByteArray kept;
     for (qsizetype at = 0; at < contents.size();) {
@@ -133,7 +134,8 @@ QByteArray setManaged(const QByteArray &contents, const QList<QByteArray> &names
         end = end < 0 ? contents.size() : end + 1;
         const QByteArray physical = contents.mid(at, end - at);
         at = end;
-        if (std::none_of(names.cbegin(), names.cend(), [&](const QByteArray &n) { return isManaged(physical, n); }))
+        if (std::none_of(names.cbegin(), names.cend(),
+                         [&](const QByteArray &n) { return isManaged(physical, n); }))
             kept += physical;
     }
     QByteArray result;

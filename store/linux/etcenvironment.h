@@ -32,6 +32,7 @@ QList<Line> read(const QByteArray &contents);
 QByteArray managedLine(const QByteArray &name, const QByteArray &value);
 
 // The contents with every managed line of `names` removed and `lines` put first.
-QByteArray setManaged(const QByteArray &contents, const QList<QByteArray> &names, const QList<QByteArray> &lines);
+QByteArray setManaged(const QByteArray &contents, const QList<QByteArray> &names,
+                      const QList<QByteArray> &lines);
 
 } // namespace EtcEnvironment

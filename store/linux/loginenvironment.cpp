@@ -19,7 +19,8 @@ namespace LoginEnvironment {
 
 namespace {
 
-const char generatorPath[] = "/usr/lib/systemd/user-environment-generators/30-systemd-environment-d-generator";
+const char generatorPath[] =
+    "/usr/lib/systemd/user-environment-generators/30-systemd-environment-d-generator";
 // The generator's own bound for one file (systemd 252): a larger file is skipped.
 const qint64 fileLimit = qint64(4) * 1024 * 1024 - 1;
 // A generator that takes longer, or says more, is not the one this tool knows; its own reading is used.
@@ -60,8 +61,8 @@ Reading readFiles(bool withUserFolder)
                 !isConfName(name) || seen.contains(name))
                 continue;
             seen.insert(name);
-            files.append({name, {paths.at(f) + QLatin1Char('/') + QFile::decodeName(name),
-                                 withUserFolder && f == 0}});
+            files.append(
+                {name, {paths.at(f) + QLatin1Char('/') + QFile::decodeName(name), withUserFolder && f == 0}});
         }
         closedir(directory);
     }

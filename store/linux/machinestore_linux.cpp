@@ -144,7 +144,8 @@ void keepEtcEnvironmentInStep()
                                         [&](const LoginEnvironment::Variable &v) { return v.name == tool; });
         if (found == machine.cend())
             continue;
-        const QByteArray line = found->untrusted ? QByteArray() : EtcEnvironment::managedLine(tool, found->value);
+        const QByteArray line =
+            found->untrusted ? QByteArray() : EtcEnvironment::managedLine(tool, found->value);
         if (line.isNull())
             qDebug("%s left out of %s: its value %s", tool, EtcEnvironment::path,
                    found->untrusted ? "refers to a variable outside the tool's"

@@ -17,9 +17,11 @@ static const QList<QByteArray> tokens =
     QByteArray("OV_ROOT|OV_SYSTEM|HOME|SEED|1|x y|=| |\t|\n|\r|\r\n|\"|'|\\|#|;|$|$$|{|}|${|:|:-|:+|%|`|\x01|"
                "\x7f|\xc3\xa9|\xff|\xef\xbf\xbe|\xf0\x9f\x98\x80|-|0")
         .split('|');
-static const char *const folders[] = {"user/environment.d", "prefix/etc/environment.d", "prefix/run/environment.d",
-                                      "prefix/usr/local/lib/environment.d", "prefix/usr/lib/environment.d"};
-static const char *const names[] = {"50-a.conf", "60-trox_inst_env.conf", "61-trox_inst_env.conf", "70-site.conf"};
+static const char *const folders[] = {"user/environment.d", "prefix/etc/environment.d",
+                                      "prefix/run/environment.d", "prefix/usr/local/lib/environment.d",
+                                      "prefix/usr/lib/environment.d"};
+static const char *const names[] = {"50-a.conf", "60-trox_inst_env.conf", "61-trox_inst_env.conf",
+                                    "70-site.conf"};
 static QTemporaryDir *scratch = nullptr;
 static bool namespaces = false;
 
@@ -45,7 +47,8 @@ static Ran generate()
     const QString script = QStringLiteral(
         "mount -t tmpfs none /run && mount -t tmpfs none /usr/local/lib && mkdir /run/environment.d "
         "/usr/local/lib/environment.d && for d in etc/environment.d run/environment.d "
-        "usr/local/lib/environment.d usr/lib/environment.d; do mount --bind \"$0/prefix/$d\" \"/$d\" || exit 9; "
+        "usr/local/lib/environment.d usr/lib/environment.d; do mount --bind \"$0/prefix/$d\" \"/$d\" || exit "
+        "9; "
         "done && exec \"$1\"");
     if (!namespaces)
         return runCommand({QLatin1String(generatorPath)}, loginEnvironment());
@@ -62,7 +65,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     for (const char *folder : folders)
         QDir().mkpath(at(folder));
     namespaces = geteuid() == 0 && generate().exitCode == 0;
-    std::fprintf(stderr, "comparing %s\n", namespaces ? "every folder (mount namespace)" : "the user's folder");
+    std::fprintf(stderr, "comparing %s\n",
+                 namespaces ? "every folder (mount namespace)" : "the user's folder");
     const QProcessEnvironment env = loginEnvironment();
     for (const QString &name : env.keys())
         qputenv(name.toLatin1().constData(), env.value(name).toLocal8Bit());
@@ -83,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const char *data, size_t size)
         const auto byte = uchar(data[i]);
         if (byte == 0xFF && i + 1 < size) {
             const auto pick = uchar(data[++i]);
-            current = at(folders[namespaces ? pick % 5 : 0]) + QLatin1Char('/') + QLatin1String(names[(pick / 5) % 4]);
+            current = at(folders[namespaces ? pick % 5 : 0]) + QLatin1Char('/') +
+                      QLatin1String(names[(pick / 5) % 4]);
             files[current];
             continue;
         }
@@ -104,9 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const char *data, size_t size)
         ours.insert(variable.name, variable.value);
     QProcessEnvironment shellEnvironment = loginEnvironment();
     shellEnvironment.insert(QStringLiteral("TROX_INST_ENV_PREFIX"), at("prefix"));
-    const Ran shell = runCommand({"sh", "-c", ". \"$0\"; printf '%s\\n' \"${OV_ROOT-<unset>}\" \"${OV_SYSTEM-<unset>}\"",
-                                  QLatin1String(TROX_SOURCE_DIR "/packaging/trox_inst_env.sh")},
-                                 shellEnvironment);
+    const Ran shell =
+        runCommand({"sh", "-c", ". \"$0\"; printf '%s\\n' \"${OV_ROOT-<unset>}\" \"${OV_SYSTEM-<unset>}\"",
+                    QLatin1String(TROX_SOURCE_DIR "/packaging/trox_inst_env.sh")},
+                   shellEnvironment);
     const QList<QByteArray> script = shell.out.split('\n');
 
     bool agree = true;

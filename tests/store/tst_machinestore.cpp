@@ -92,7 +92,8 @@ void tst_machinestore::etcEnvironmentInStep_data()
         << "/new" << QByteArray("PATH=\"/x\" \\\n# c\nOV_ROOT=/admin")
         << "export OV_ROOT=\"/admin\"\n" + plant + "PATH=\"/x\" \\\n# c\nOV_ROOT=/admin";
     QTest::newRow("stale line replaced, quotes and blanks kept")
-        << " a \"b' $c \\" << "LANG=C\n  export OV_ROOT=\"/old\"\n" + plant
+        << " a \"b' $c \\"
+        << "LANG=C\n  export OV_ROOT=\"/old\"\n" + plant
         << "export OV_ROOT=\" a \"b' $c \\\"\n" + plant + "LANG=C\n";
     QTest::newRow("a '#' pam_env would cut off: no line")
         << "/a#b" << QByteArray("export OV_ROOT=\"/old\"\n") << plant;
@@ -325,8 +326,8 @@ void tst_machinestore::loadsWhatTheLoginGets_data()
         << QByteArray("OV_ROOT=\"${OV_ROOT}/mine\"\n") << QStringList{"TROX_BASE=/base"} << QStringList{}
         << QStringList{"user:/srv/mine", "machine:/base/s", "machine:/srv/x"};
     QTest::newRow("no value after '=' sets nothing; the tool's empty value does")
-        << QByteArray("OV_ROOT=\nOV_SYSTEM=\"${OV_SYSTEM:+}\"\n") << QByteArray() << QStringList{} << QStringList{}
-        << QStringList{"unset:", "machine:", "unset:"};
+        << QByteArray("OV_ROOT=\nOV_SYSTEM=\"${OV_SYSTEM:+}\"\n") << QByteArray() << QStringList{}
+        << QStringList{} << QStringList{"unset:", "machine:", "unset:"};
     QTest::newRow("a later file wins, a same name masks, another folder adds")
         << QByteArray("OV_ROOT=/m\nOV_SYSTEM=plant\n") << QByteArray()
         << QStringList{"OV_SERVER_ROOT=/inherited"}
@@ -343,7 +344,8 @@ void tst_machinestore::loadsWhatTheLoginGets_data()
         << QStringList{"/etc/environment.d/90-bad.conf=X=\\xff"} << QStringList{"unset:", "unset:", "unset:"};
     QTest::newRow("/etc/environment beside the tool's own line there")
         << QByteArray("OV_ROOT=/m\nOV_SYSTEM=plant\n") << QByteArray() << QStringList{}
-        << QStringList{"/etc/environment=export OV_ROOT=\"/m\"\nOV_SYSTEM='pam' # note\nOV_SERVER_ROOT=\\\n/x"}
+        << QStringList{"/etc/environment=export OV_ROOT=\"/m\"\nOV_SYSTEM='pam' # "
+                       "note\nOV_SERVER_ROOT=\\\n/x"}
         << QStringList{"machine:/m", "machine:plant|pam' ", "unset:|/x"}; // pam_env keeps an inner quote
 }
 
@@ -373,8 +375,9 @@ void tst_machinestore::loadsWhatTheLoginGets()
     QStringList shown;
     for (const StoredVariable &variable : variables) {
         QCOMPARE(variable.value.isNull(), !variable.isSet());
-        shown.append(QLatin1String(sources[variable.source]) + QLatin1Char(':') + variable.value +
-                     (variable.etcEnvironment.isNull() ? QString() : QLatin1Char('|') + variable.etcEnvironment));
+        shown.append(
+            QLatin1String(sources[variable.source]) + QLatin1Char(':') + variable.value +
+            (variable.etcEnvironment.isNull() ? QString() : QLatin1Char('|') + variable.etcEnvironment));
     }
     QCOMPARE(shown, loaded);
 }
