@@ -44,6 +44,7 @@ private Q_SLOTS:
     void describesErrors();
     void loadsWhatTheLoginGets_data();
     void loadsWhatTheLoginGets();
+    void generatorRunAgreesWithOwnReading();
 };
 
 void tst_machinestore::machineFile_data()
@@ -380,6 +381,28 @@ void tst_machinestore::loadsWhatTheLoginGets()
             (variable.etcEnvironment.isNull() ? QString() : QLatin1Char('|') + variable.etcEnvironment));
     }
     QCOMPARE(shown, loaded);
+}
+
+void tst_machinestore::generatorRunAgreesWithOwnReading()
+{
+    if (!generatorAvailable())
+        QSKIP("systemd's environment generator is not installed");
+    // The machine's real folders, only read: without a prefix the generator itself is run, with "/"
+    // as the prefix the same folders are read by the tool.
+    Sandbox sandbox;
+    QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()),
+                               "OV_ROOT=\"${OV_ROOT:-d}/${HOME}\"\nOV_SYSTEM=\"a\tb\\\\c\"\nOV_SERVER_ROOT=\"${OV_SERVER_ROOT:+}\"\n"));
+    Sandbox::setVariables({"OV_ROOT=inherited"});
+    const QStringList names = {"OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT"};
+    qunsetenv("TROX_INST_ENV_PREFIX");
+    const QList<StoredVariable> generated = loadStoredVariables(names);
+    qputenv("TROX_INST_ENV_PREFIX", "/");
+    const QList<StoredVariable> own = loadStoredVariables(names);
+    QCOMPARE(generated.at(0).value, "d/" + sandbox.home());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        QCOMPARE(generated.at(i).value, own.at(i).value);
+        QCOMPARE(generated.at(i).source, own.at(i).source);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_machinestore)
