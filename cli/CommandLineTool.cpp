@@ -117,9 +117,11 @@ int CommandLineTool::run(const QStringList &arguments)
                     "                             [--developer | --no-developer] [--no-system-profile]\n"
                     "                             [--dry-run] [--json]\n"
                     "\n"
-                    "show  each value as a new login gets it and where it comes from (machine, user,\n"
-                    "      inherited), whether this session still has another value, the workstation\n"
-                    "      number in the three profile files and the last known server.\n"
+                    "show  each value as a new graphical login or login shell gets it from the\n"
+                    "      environment.d files and where it comes from (machine, user, inherited),\n"
+                    "      another value /etc/environment gives, whether this session still has another\n"
+                    "      value, the workstation number in the three profile files and the last known\n"
+                    "      server.\n"
                     "set   checks the whole request as the dialog's editors do (the root absolute, the\n"
                     "      system's directory there), then writes only what differs from what is stored\n"
                     "      (machine-wide, when run as root). NAME is OV_ROOT, OV_SYSTEM, OV_SERVER_ROOT,\n"
@@ -204,6 +206,8 @@ int CommandLineTool::show(bool json)
                 entry.insert(QStringLiteral("session"), jsonText(session));
             if (hides)
                 entry.insert(QStringLiteral("hides_machine"), everyone.value);
+            if (!variable.etcEnvironment.isNull())
+                entry.insert(QStringLiteral("etcEnvironment"), jsonText(variable.etcEnvironment));
             variables.insert(name, entry);
             continue;
         }
@@ -212,6 +216,11 @@ int CommandLineTool::show(bool json)
             m_out << "  " << tr("hides the machine-wide value: %1").arg(everyone.value);
         if (older)
             m_out << "  " << tr("this session still has: %1").arg(shownText(session));
+        if (!variable.etcEnvironment.isNull())
+            m_out << "  "
+                  << tr("/etc/environment also sets: %1 (cron, ssh commands and shells without "
+                        "/etc/profile.d get that)")
+                         .arg(shownText(variable.etcEnvironment));
         m_out << '\n';
     }
 
