@@ -49,11 +49,17 @@ void ScreenFit::fit()
     const int roomAcross = available.width() - frameWidth;
 
     const int width = qMin(m_form->width(), roomAcross);
-    m_column->activate();
-    const int needed = qMax(m_form->minimumSizeHint().height(),
-                            m_form->hasHeightForWidth() ? m_form->heightForWidth(width) : 0);
-    if (needed > roomDown && !m_area)
+    const auto neededHeight = [this, width] {
+        // Brought up to date first: the minimum the layout gives the window follows from it.
+        m_column->activate();
+        return qMax(m_form->minimumSizeHint().height(),
+                    m_form->hasHeightForWidth() ? m_form->heightForWidth(width) : 0);
+    };
+    int needed = neededHeight();
+    if (needed > roomDown && !m_area) {
         scrollMiddle();
+        needed = neededHeight();
+    }
     m_form->resize(width, qMin(qMax(m_form->height(), needed), roomDown));
 }
 

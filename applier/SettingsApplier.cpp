@@ -294,7 +294,7 @@ QStringList SettingsApplier::Report::failures() const
             break;
         case Step::ProfileFile:
             failures << tr("Workstation in %1: %2")
-                            .arg(profileFilePath(outcome.step.target), describeStoreError(outcome.error));
+                            .arg(profilePath(outcome.step.target), describeStoreError(outcome.error));
             break;
         case Step::InvokingUserFile:
             failures << tr("%1 could not be removed from %2's own file %3, where it hides the new value: %4")

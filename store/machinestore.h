@@ -103,9 +103,6 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
 quint32 writeProfileString(const QString &section, const QString &key, const QString &value,
                            const QString &fileName);
 
-// The file writeProfileString() writes for that name, with its folder, for naming it to the operator.
-QString profileFilePath(const QString &fileName);
-
 // The value of one key of a profile file, found as writeProfileString() finds it; null when the file,
 // the section or the key does not exist.
 QString readProfileString(const QString &section, const QString &key, const QString &fileName);

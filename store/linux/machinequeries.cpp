@@ -10,14 +10,6 @@
 
 // The questions the tool asks the machine without changing it.
 
-QString profileFilePath(const QString &fileName)
-{
-    if (fileName.isEmpty() || fileName.contains(QLatin1Char('/')))
-        return fileName;
-    return MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) + QLatin1Char('/') +
-           fileName;
-}
-
 QString readProfileString(const QString &section, const QString &key, const QString &fileName)
 {
     if (fileName.isEmpty())

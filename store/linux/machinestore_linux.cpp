@@ -158,9 +158,9 @@ void keepEtcEnvironmentInStep()
         const QByteArray line =
             found->untrusted ? QByteArray() : EtcEnvironment::managedLine(tool, found->value);
         if (line.isNull())
-            qDebug("%s left out of %s: its value %s", tool, EtcEnvironment::path,
-                   found->untrusted ? "refers to a variable outside the tool's"
-                                    : "holds a '#' or is too long for pam_env to read back");
+            qCDebug(storeLog, "%s is left out of %s: its value %s.", tool, EtcEnvironment::path,
+                    found->untrusted ? "refers to a variable that is not the tool's own"
+                                     : "holds a '#' or is too long for pam_env to read back");
         else
             lines.append(line);
     }

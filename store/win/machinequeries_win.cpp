@@ -2,23 +2,7 @@
 
 #include "win32store.h"
 
-#include <QDir>
-
-#include <windows.h>
-
 // The questions the tool asks the machine without changing it.
-
-QString profileFilePath(const QString &fileName)
-{
-    if (fileName.isEmpty() || fileName.contains(QLatin1Char('\\')) || fileName.contains(QLatin1Char('/')))
-        return QDir::toNativeSeparators(fileName);
-    // The profile functions keep a bare file name in the Windows directory.
-    wchar_t directory[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryW(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return fileName;
-    return QString::fromWCharArray(directory, int(length)) + QLatin1Char('\\') + fileName;
-}
 
 QString readProfileString(const QString &section, const QString &key, const QString &fileName)
 {

@@ -69,8 +69,8 @@ void tst_announcement::announce_data()
         QTest::newRow(name) << answers << manager << false << QByteArray()
                             << (answers < 4 ? written + ".\n" : QByteArray()) << messages;
     };
-    const QStringList noBus{"^environment not announced: no session bus"};
-    const QString failed("^environment announcement: %1 failed");
+    const QStringList noBus{"^The environment change was not announced: there is no session bus"};
+    const QString failed("^The environment announcement %1 failed");
     const QString setEnvironment = failed.arg("org.freedesktop.systemd1.Manager.SetEnvironment");
     unanswered("no socket", -1, "", noBus);
     unanswered("accepts, never answers", 0, "", noBus);
