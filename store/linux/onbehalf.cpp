@@ -1,9 +1,9 @@
 #include "../machinestore.h"
+#include "../storelog.h"
 #include "atomicfile.h"
 #include "envfile.h"
 #include "machinepaths.h"
 #include "safeopen.h"
-#include "../storelog.h"
 
 #include <QDateTime>
 #include <QFile>
