@@ -45,6 +45,8 @@ machine_before=$(machine_state)
 
 source scripts/fleet/fleet.sh
 trap fleet_down EXIT
+# So that an interrupted run still takes its workstations down.
+trap 'exit 130' INT TERM
 hosts=(fleet1 fleet2 fleet3)
 fleet_up ${#hosts[@]}
 
@@ -80,7 +82,10 @@ trox_linux:
     trox_reserve_server_root: /mnt/plant-reserve/trox
     trox_developer: false
 EOF
-play() { fleet_playbook -i "$inventory" "$@" 2>&1; }
+# Every play's whole output also goes to the log, for whoever wants to read what Ansible said.
+log=$build/fleet.log
+: >"$log"
+play() { fleet_playbook -i "$inventory" "$@" 2>&1 | tee -a "$log"; }
 linux=packaging/ansible/linux.yml
 expected() {
     printf '%s\n' OV_DEVELOPER=false OV_RESERVE_SERVER_ROOT="${2:-/mnt/plant-reserve/trox}" \
@@ -191,6 +196,7 @@ out=$(play "$linux" -i "$fleet_work/override.yml" --become -e "trox_reserve_serv
 problem=""
 [ "$rc" -ne 0 ] || problem+=" ansible-playbook exited 0;"
 [ "$(recap "$out" fleet2 failed)" = 1 ] || problem+=" fleet2 did not fail;"
+grep -q '^fatal: \[fleet2\].*OV_ROOT' <<<"$out" || problem+=" fleet2's failure does not name OV_ROOT;"
 [ "$(look fleet2)" = "${before[fleet2]}" ] || problem+=" fleet2 was written;"
 for host in fleet1 fleet3; do
     [ "$(recap "$out" "$host" failed)" = 0 ] && some "$(recap "$out" "$host" changed)" ||

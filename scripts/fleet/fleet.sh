@@ -114,9 +114,9 @@ fleet_root() {
 }
 
 # Runs ansible-playbook from the controller, with HOME in the fleet's folder so that nothing of it
-# lands in the real home.
+# lands in the real home; a play that hangs is stopped after five minutes.
 fleet_playbook() {
-    HOME=$fleet_work/controller ansible-playbook "$@"
+    HOME=$fleet_work/controller timeout 300 ansible-playbook "$@"
 }
 
 # Stops the ssh connections, then each workstation by the process that holds it, and waits for them.
@@ -139,8 +139,18 @@ fleet_down() {
     done
     # unshare ignores SIGTERM while it waits; the workstation's first process is the init of its PID
     # namespace, which only SIGKILL stops from outside, and with it every process inside.
+    # A workstation that never got that far is stopped through its holder, which takes its child along.
+    local pid leader
     for name in "${fleet_hosts[@]}"; do
-        kill -KILL "${fleet_pid[$name]}" 2>/dev/null || true
+        pid=${fleet_pid[$name]:-}
+        leader=${fleet_leader[$name]}
+        # Only while it is still the holder's child: a number the kernel gave to another process since
+        # is not ours to stop.
+        if [ -n "$pid" ] && [ "$(awk '{print $4}' "/proc/$pid/stat" 2>/dev/null)" = "$leader" ]; then
+            kill -KILL "$pid" 2>/dev/null || true
+        else
+            kill -KILL "$leader" 2>/dev/null || true
+        fi
     done
     for name in "${fleet_hosts[@]}"; do
         wait "${fleet_leader[$name]}" 2>/dev/null || true
