@@ -88,7 +88,7 @@ log=$build/fleet.log
 play() { fleet_playbook -i "$inventory" "$@" 2>&1 | tee -a "$log"; }
 linux=packaging/ansible/linux.yml
 expected() {
-    printf '%s\n' OV_DEVELOPER=false OV_RESERVE_SERVER_ROOT="${2:-/mnt/plant-reserve/trox}" \
+    printf '%s\n' OV_DEVELOPER=false OV_RESERVE_SERVER_ROOT=/mnt/plant-reserve/trox \
         OV_ROOT=/srv/trox/systems OV_SERVER_ROOT=/mnt/plant-server/trox OV_SYSTEM=plant_a OV_WORKSTATION="$1"
 }
 declare -A number=([fleet1]=1 [fleet2]=2 [fleet3]=12)
