@@ -5,9 +5,12 @@
 # as "fleetadmin" with a key made for the fleet, through socat started inside the workstation's
 # network namespace; nothing listens outside and no packet leaves the machine.
 #
-# Sourced by scripts/ci.d/45-fleet.sh; to keep a fleet up by hand (as root):
-#   source scripts/fleet/fleet.sh && fleet_up 3 && ansible-playbook ... ; fleet_down
-# fleet_up sets ANSIBLE_CONFIG, so ansible-playbook and ansible find the inventory's connection.
+# Sourced by scripts/ci.d/45-fleet.sh; to try a play by hand (as root), with hosts fleet1..fleet3:
+#   source scripts/fleet/fleet.sh && fleet_up 3
+#   fleet_playbook -i inventory.yml scripts/fleet/deliver.yml --become -e trox_deb=$PWD/build/...deb
+#   fleet_root fleet2 cat /etc/environment.d/60-trox_inst_env.conf
+#   fleet_down
+# fleet_up sets ANSIBLE_CONFIG, which holds the connection settings; an inventory needs only names.
 fleet_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 fleet_work=""
 fleet_hosts=()
