@@ -86,7 +86,10 @@ EOF
 log=$build/fleet.log
 : >"$log"
 play() { fleet_playbook -i "$inventory" "$@" 2>&1 | tee -a "$log"; }
-linux=packaging/ansible/linux.yml
+# The controller runs the playbook as the package ships it, beside its module, when it ships one.
+dpkg-deb -x "$deb" "$fleet_work/controller/package"
+linux=$fleet_work/controller/package/usr/share/doc/trox-inst-env/examples/ansible/linux.yml
+[ -f "$linux" ] || linux=packaging/ansible/linux.yml
 expected() {
     printf '%s\n' OV_DEVELOPER=false OV_RESERVE_SERVER_ROOT=/mnt/plant-reserve/trox \
         OV_ROOT=/srv/trox/systems OV_SERVER_ROOT=/mnt/plant-server/trox OV_SYSTEM=plant_a OV_WORKSTATION="$1"
@@ -142,7 +145,7 @@ for host in "${hosts[@]}"; do
     done
 done
 if [ -z "$problem" ]; then
-    pass "first roll-out: every workstation changed; each login gets the six values with its own number"
+    pass "first roll-out (${linux#"$fleet_work/controller/package"}): every workstation changed; each login gets the six values with its own number"
 else
     miss "first roll-out" "$problem" "$out"
 fi
