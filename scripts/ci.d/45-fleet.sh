@@ -33,7 +33,7 @@ machine_state() {
     local path
     for path in /etc/environment.d/60-trox_inst_env.conf /etc/trox /etc/trox/xsv.ini /etc/trox/taskbase.ini \
         "/etc/xdg/Quarnby Technology/trox_inst_env.conf" /srv/trox /usr/bin/trox_inst_env_cli \
-        /var/lib/dpkg/info/trox-inst-env.list /etc/sudoers.d/fleetadmin \
+        /var/lib/dpkg/info/trox-inst-env.list /tmp/trox-inst-env.deb /etc/sudoers.d/fleetadmin \
         /home/fleetadmin /etc/ssh/fleet_host_key /etc/ssh/fleet_sshd_config; do
         stat -c '%n %i %y' "$path" 2>/dev/null || echo "$path absent"
     done
