@@ -137,7 +137,7 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
 // pam_env gives sessions that read no environment.d file (cron, "ssh host COMMAND", a zsh or fish
 // login) /etc/environment: the tool's lines there carry what the machine's environment.d files give
 // its variables, which a value built on another variable, or one pam_env cannot read back, cannot be.
-void keepEtcEnvironmentInStep()
+quint32 keepEtcEnvironmentInStep()
 {
     const auto isToolVariable = [](const QByteArray &name) {
         return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
@@ -164,7 +164,7 @@ void keepEtcEnvironmentInStep()
     }
     const QString path = MachinePaths::machinePath(QLatin1String(EtcEnvironment::path));
     if (lines.isEmpty() && !QFile::exists(path))
-        return;
+        return 0;
     AtomicFile::Options options;
     options.readableByAll = true;
     const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
@@ -172,6 +172,7 @@ void keepEtcEnvironmentInStep()
     });
     if (result.error)
         logFailure(QString(), path, QString(), quint32(result.error));
+    return quint32(result.error);
 }
 
 } // namespace
@@ -214,8 +215,7 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
     QList<bool> differs;
     const quint32 machineError = setRegistryValues(
         Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid, &differs);
-    if (machineError == 0)
-        keepEtcEnvironmentInStep();
+    const quint32 sessionCopyError = machineError == 0 ? keepEtcEnvironmentInStep() : 0;
     // A lock held past the wait is another writer at work, not a reason to land elsewhere.
     const quint32 userError =
         machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
@@ -230,6 +230,9 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
                       : userError == 0  ? VariableWrite::PerUser
                                         : VariableWrite::Nowhere;
         write.changed = write.written() && differs.value(k, true);
+        write.sessionCopyError = sessionCopyError;
+        if (sessionCopyError)
+            write.sessionCopy = MachinePaths::machinePath(QLatin1String(EtcEnvironment::path));
     }
     return writes;
 }
