@@ -47,9 +47,10 @@ QList<Variable> compute(const std::function<std::optional<QByteArray>(const QByt
             untrusted = untrusted || variable.untrusted || (trusted && !trusted(name));
             return variable.value;
         }
-        untrusted = true;
+        // A variable of the files not assigned yet is empty for certain, as the manager starts without it.
         if (name.isEmpty() || defined.contains(name))
             return std::nullopt;
+        untrusted = true;
         return outside(name);
     };
     for (const Read &read : std::as_const(assignments)) {
