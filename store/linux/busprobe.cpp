@@ -12,11 +12,6 @@ namespace BusProbe {
 
 namespace {
 
-QString errorText(int negativeErrno)
-{
-    return QString::fromLocal8Bit(std::strerror(-negativeErrno));
-}
-
 QList<QByteArray> unixEntries(const QString &addresses, QStringList *reasons)
 {
     QList<QByteArray> entries;
@@ -66,7 +61,8 @@ sd_bus *connectAndRegister(const QByteArray &address, const QElapsedTimer &clock
         started = sd_bus_start(bus);
     if (started < 0) {
         reasons->append(
-            QStringLiteral("cannot connect to '%1': %2").arg(QString::fromUtf8(address), errorText(started)));
+            QStringLiteral("cannot connect to '%1': %2")
+                .arg(QString::fromUtf8(address), QString::fromLocal8Bit(std::strerror(-started))));
     } else if (!drive(bus, clock, timeoutMs, [bus] { return sd_bus_is_ready(bus) > 0; })) {
         reasons->append(QStringLiteral("'%1' did not answer within %2 ms")
                             .arg(QString::fromUtf8(address))
@@ -81,19 +77,14 @@ sd_bus *connectAndRegister(const QByteArray &address, const QElapsedTimer &clock
 QByteArray firstArgument(sd_bus_message *reply)
 {
     char type = 0;
-    const char *contents = nullptr;
-    if (sd_bus_message_peek_type(reply, &type, &contents) <= 0)
+    union {
+        const char *text;
+        int truth;
+    } value;
+    if (sd_bus_message_peek_type(reply, &type, nullptr) <= 0 || (type != 's' && type != 'b') ||
+        sd_bus_message_read_basic(reply, type, &value) <= 0)
         return QByteArray();
-    if (type == SD_BUS_TYPE_VARIANT)
-        return sd_bus_message_enter_container(reply, type, contents) > 0 ? firstArgument(reply)
-                                                                         : QByteArray();
-    const char *text = nullptr;
-    int truth = 0;
-    if (type == SD_BUS_TYPE_STRING && sd_bus_message_read_basic(reply, type, &text) > 0)
-        return QByteArray(text);
-    if (type == SD_BUS_TYPE_BOOLEAN && sd_bus_message_read_basic(reply, type, &truth) > 0)
-        return truth ? "1" : "0";
-    return QByteArray();
+    return type == 's' ? QByteArray(value.text) : QByteArray(value.truth ? "1" : "0");
 }
 
 struct Slot
@@ -172,7 +163,7 @@ Exchange call(const QString &addresses, const QList<Call> &calls, int timeoutMs)
                 sd_bus_call_async(bus, nullptr, message, onReply, &slots[size_t(i)], uint64_t(left) * 1000);
         sd_bus_message_unref(message);
         if (sent < 0)
-            exchange.errors[i] = QStringLiteral("not sent: ") + errorText(sent);
+            exchange.errors[i] = QStringLiteral("not sent: ") + QString::fromLocal8Bit(std::strerror(-sent));
         else
             ++pending;
     }

@@ -35,8 +35,8 @@ struct Exchange
     QString address;    // the bus that answered; empty when none did
     QString why;        // why no bus answered
     QStringList errors; // one per call: empty when it succeeded, else the error or "no answer"
-    // One per call: the reply's first argument when it is a string, or a boolean as "1"/"0", also
-    // inside a variant; null otherwise.
+    // One per call: the reply's first argument when it is a string, or a boolean as "1"/"0"; null
+    // otherwise.
     QList<QByteArray> answers;
 };
 
