@@ -2,7 +2,6 @@
 #include "../safefile.h"
 #include "../ValueRules.h"
 #include "atomicfile.h"
-#include "busprobe.h"
 #include "envfile.h"
 #include "etcenvironment.h"
 #include "loginenvironment.h"
@@ -24,8 +23,6 @@
 namespace {
 
 const int announcementTimeoutMs = 2000;
-// A working bus answers within milliseconds; this is what a stalled one costs at start-up.
-const int startupProbeTimeoutMs = 500;
 
 bool isVariableName(const QString &name)
 {
@@ -398,28 +395,6 @@ void broadcastEnvironmentChange()
             announced.append({QString::fromUtf8(variable.name), QString::fromUtf8(variable.value)});
     }
     SessionAnnouncer::announce(announced, announcementTimeoutMs);
-}
-
-void avoidSilentSessionBus()
-{
-    // The bridge uses AT_SPI_BUS_ADDRESS, when set, instead of asking the session bus where its own
-    // bus is; an address with no transport fails at once, without a wait.
-    const char *const variable = "AT_SPI_BUS_ADDRESS";
-    const QString preset = qEnvironmentVariable(variable);
-    const QString address = preset.isEmpty() ? BusProbe::sessionAddress() : preset;
-    if (!BusProbe::anyListening(address))
-        return; // nothing listens: a connection fails at once as it is
-    // The bridge's own first question.
-    const BusProbe::Call question =
-        BusProbe::busCall(QStringLiteral("NameHasOwner"), QByteArrayLiteral("s"),
-                          BusProbe::stringArgument(QStringLiteral("org.a11y.Bus")));
-    const BusProbe::Exchange exchange = BusProbe::call(address, {question}, startupProbeTimeoutMs);
-    if (!exchange.address.isEmpty() && exchange.errors.constFirst().isEmpty())
-        return;
-    qDebug("starting without accessibility support: the bus at '%s' does not answer (%s)",
-           qPrintable(address),
-           qPrintable(exchange.address.isEmpty() ? exchange.why : exchange.errors.constFirst()));
-    qputenv(variable, "disabled:");
 }
 
 QString describeStoreError(quint32 code)
