@@ -55,11 +55,14 @@ public:
         bool changed = false;    // a variable was written, so the change was announced
         bool privileged = false; // a per-user landing then reaches nobody else and counts as a failure
         QString account;
+        bool nextLoginOnly = false; // changed, with no session bus of this account's to announce it on
 
         // The failures and the per-user landings in plain words; empty when everything landed
         // machine-wide or in its file.
         QString warning() const;
         bool allWritten() const;
+        // For the restart notice: when the running session sees the change only at its next login.
+        QString sessionNote() const;
     };
 
     // The six variables in the order loadStoredVariables() is asked for them here.

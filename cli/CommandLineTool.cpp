@@ -56,9 +56,23 @@ QJsonValue jsonText(const QString &text)
     return text.isNull() ? QJsonValue() : QJsonValue(text);
 }
 
+// Control characters as --json writes them (\u001b), so that a stored value cannot drive the terminal.
+QString printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            shown += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString shownText(const QString &text)
 {
-    return text.isNull() ? QStringLiteral("(unset)") : text;
+    return text.isNull() ? QStringLiteral("(unset)") : printable(text);
 }
 
 } // namespace
@@ -162,6 +176,7 @@ int CommandLineTool::show(bool json)
     }
 
     QJsonArray profiles;
+    bool unread = false;
     // The system's own file is known only once the root and the system are.
     const bool systemKnown = !settings.root.isEmpty() && !settings.system.isEmpty();
     const QList<ProfileFile> files = profileFiles(settings);
@@ -169,14 +184,25 @@ int CommandLineTool::show(bool json)
         if (i == 2 && !systemKnown)
             break;
         const ProfileFile &file = files.at(i);
-        const QString number = readProfileString(file.section, SettingsApplier::profileKey(), file.file);
-        if (json)
-            profiles.append(QJsonObject{{QStringLiteral("file"), file.file},
-                                        {QStringLiteral("section"), file.section},
-                                        {QStringLiteral("workstation"), jsonText(number)}});
-        else
-            m_out << file.file << " [" << file.section << "] " << SettingsApplier::profileKey() << '='
-                  << shownText(number) << '\n';
+        quint32 error = 0;
+        const QString number =
+            readProfileString(file.section, SettingsApplier::profileKey(), file.file, &error);
+        if (error) {
+            m_err << "trox_inst_env_cli: " << printable(file.file) << ": " << describeStoreError(error)
+                  << '\n';
+            unread = true;
+        }
+        if (json) {
+            QJsonObject entry{{QStringLiteral("file"), file.file},
+                              {QStringLiteral("section"), file.section},
+                              {QStringLiteral("workstation"), jsonText(number)}};
+            if (error)
+                entry.insert(QStringLiteral("error"), describeStoreError(error));
+            profiles.append(entry);
+        } else {
+            m_out << printable(file.file) << " [" << file.section << "] " << SettingsApplier::profileKey()
+                  << '=' << shownText(number) << '\n';
+        }
     }
 
     if (json) {
@@ -187,7 +213,7 @@ int CommandLineTool::show(bool json)
     } else {
         m_out << tr("last known server") << '=' << shownText(server) << '\n';
     }
-    return Written;
+    return unread ? NotWritten : Written;
 }
 
 int CommandLineTool::set(const QStringList &assignments, const QStringList &switches, bool dryRun)
@@ -273,7 +299,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     }
 
     if (!rules.systemExists(edited.root, edited.system))
-        m_err << "trox_inst_env_cli: " << rules.systemDirectory(edited.root, edited.system) << ": "
+        m_err << "trox_inst_env_cli: " << printable(rules.systemDirectory(edited.root, edited.system)) << ": "
               << tr("This path does not exist!") << '\n';
 
     // What changes: Ok writes the profile files and the last known server every time, but a write
@@ -282,16 +308,17 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     for (const SettingsApplier::Step &step : steps) {
         switch (step.kind) {
         case SettingsApplier::Step::Variable:
-            m_out << step.target << '=' << step.value << '\n';
+            m_out << step.target << '=' << printable(step.value) << '\n';
             break;
         case SettingsApplier::Step::LastKnownServer:
             if (step.value != lastServer)
-                m_out << tr("last known server") << '=' << step.value << '\n';
+                m_out << tr("last known server") << '=' << printable(step.value) << '\n';
             break;
         case SettingsApplier::Step::ProfileFile:
+            // A file that cannot be read is reported by the write that follows.
             if (readProfileString(step.section, SettingsApplier::profileKey(), step.target) != step.value)
-                m_out << step.target << " [" << step.section << "] " << SettingsApplier::profileKey() << '='
-                      << step.value << '\n';
+                m_out << printable(step.target) << " [" << step.section << "] "
+                      << SettingsApplier::profileKey() << '=' << printable(step.value) << '\n';
             break;
         }
     }
@@ -303,5 +330,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     const QString warning = report.warning();
     if (!warning.isEmpty())
         m_err << warning << '\n';
+    if (report.nextLoginOnly)
+        m_err << report.sessionNote() << '\n';
     return report.allWritten() ? Written : NotWritten;
 }
