@@ -262,24 +262,36 @@ QString iniKey(const QString &key)
     return spelled;
 }
 
-// A text value in quotes as QSettings reads it back; a hex digit after a hex escape is escaped too,
-// since the reader takes every digit that follows.
+// A text value as QSettings writes it, in quotes only where a separator or an outer blank needs
+// them. A hex digit after a numeric escape is escaped too, since the reader takes every digit that
+// follows.
 QString iniText(const QString &value)
 {
-    QString quoted = QStringLiteral("\"");
-    bool afterHex = false;
+    static const char named[] = "0......abtnvfr";
+    QString text;
+    bool afterNumber = false;
     for (const QChar c : value.startsWith(QLatin1Char('@')) ? QLatin1Char('@') + value : value) {
         const ushort u = c.unicode();
         const bool hexDigit = (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+        const bool hasName = u < sizeof(named) - 1 && named[u] != '.';
+        if (afterNumber && hexDigit) {
+            text += QStringLiteral("\\x%1").arg(u, 0, 16);
+            continue;
+        }
+        afterNumber = u == 0 || (u < 0x20 && !hasName) || u == 0x7f;
         if (u == '"' || u == '\\')
-            quoted += QLatin1Char('\\') + c;
-        else if (u < 0x20 || u == 0x7f || (afterHex && hexDigit))
-            quoted += QStringLiteral("\\x%1").arg(u, 0, 16);
+            text += QLatin1Char('\\') + c;
+        else if (hasName)
+            text += QLatin1String("\\") + QLatin1Char(named[u]);
+        else if (u < 0x20 || u == 0x7f)
+            text += QStringLiteral("\\x%1").arg(u, 0, 16);
         else
-            quoted += c;
-        afterHex = u < 0x20 || u == 0x7f || (afterHex && hexDigit);
+            text += c;
     }
-    return quoted + QLatin1Char('"');
+    const bool quoted = text.contains(QLatin1Char(';')) || text.contains(QLatin1Char(',')) ||
+                        text.contains(QLatin1Char('=')) || text.startsWith(QLatin1Char(' ')) ||
+                        text.endsWith(QLatin1Char(' '));
+    return quoted ? QLatin1Char('"') + text + QLatin1Char('"') : text;
 }
 
 // The keys in QSettings' INI format; nothing when a value is not text, the only kind the tool stores.

@@ -2,12 +2,13 @@
 # Runs the real executable on a real X server (under xvfb-run) as an operator would meet it:
 # a normal start closed with Escape, and a start without OV_ROOT/OV_SYSTEM whose error boxes are
 # answered with Return, and starts with a session bus that goes silent part way (the store tests'
-# helper plays it). Each must exit 0 and leave the sandbox untouched.
+# helper plays it). Each must exit 0 and leave the sandbox untouched. Run as root, toolkit options
+# and plugin paths naming a plugin in another user's folder load nothing from there.
 set -euo pipefail
-exe=$1 helper=$2
+exe=$1 helper=$2 plugin=$3
 unset QT_QPA_PLATFORM
-work=$(mktemp -d) buses=$(mktemp -d)
-trap 'rm -rf "$work" "$buses"' EXIT
+work=$(mktemp -d) buses=$(mktemp -d) plugins=$(mktemp -d)
+trap 'rm -rf "$work" "$buses" "$plugins"' EXIT
 mkdir -p "$work/prefix" "$work/home/.config" "$work/systems/plant/config"
 export TROX_INST_ENV_PREFIX="$work/prefix" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
@@ -50,5 +51,36 @@ for answers in 2 3; do
     [ $rc -eq 0 ] || fail "exit code $rc after Escape with a silent bus"
 done
 
+passed=4
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    # nobody's folder, and a copy of the tool nobody can run, to show each way does load the plugin.
+    chmod 755 "$plugins"
+    mkdir "$plugins/platforms" && cp "$plugin" "$plugins/platforms/" && cp "$exe" "$plugins/tool"
+    chown -R 65534:65534 "$plugins/platforms"
+    mark=$plugins/platforms/ran
+    ways=("-platformpluginpath $plugins/platforms -platform marker"
+          "QT_QPA_PLATFORM_PLUGIN_PATH=$plugins/platforms -platform marker" "QT_PLUGIN_PATH=$plugins")
+    for way in "${ways[@]}"; do
+        read -ra words <<<"$way"
+        variables=() options=()
+        for word in "${words[@]}"; do [[ $word == *=* ]] && variables+=("$word") || options+=("$word"); done
+        echo "-- as nobody, then as root: $way"
+        rm -f "$mark"
+        setpriv --reuid=65534 --regid=65534 --clear-groups -- env "${variables[@]}" DISPLAY= \
+            "$plugins/tool" "${options[@]}" >/dev/null 2>&1 & pid=$!
+        for _ in $(seq 200); do [ -e "$mark" ] && break; sleep 0.1; done
+        kill $pid 2>/dev/null || true; wait $pid || true
+        [ -e "$mark" ] || fail "an unprivileged start did not load the plugin: the check proves nothing"
+        rm -f "$mark"
+        env "${variables[@]}" OV_ROOT="$work/systems" OV_SYSTEM=plant "$exe" "${options[@]}" & pid=$!
+        win=$(wait_window "Set Active TROX System") || fail "main window did not appear"
+        press "$win" Escape
+        rc=0; wait $pid || rc=$?
+        [ $rc -eq 0 ] || fail "exit code $rc"
+        [ ! -e "$mark" ] || fail "root ran the plugin of another user's folder"
+        passed=$((passed + 1))
+    done
+fi
+
 [ "$before" = "$(snapshot)" ] || { diff <(echo "$before") <(snapshot); fail "the sandbox changed"; }
-echo "4 passed, 0 failed"
+echo "$passed passed, 0 failed"
