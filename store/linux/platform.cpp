@@ -6,6 +6,8 @@
 #include "machinepaths.h"
 #include "safeopen.h"
 
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -334,9 +336,19 @@ bool savePreferences(const std::function<void(QSettings &)> &edit)
     const QString directory = QFileInfo(path).absolutePath();
     if (!makeOwnDirectory(directory))
         return false;
-    QLockFile settingsLock(path + QLatin1String(".lock"));
-    if (!settingsLock.tryLock(5000))
-        return false;
+    const QString lock = path + QLatin1String(".lock");
+    QLockFile settingsLock(lock);
+    const QDeadlineTimer deadline(5000);
+    while (!settingsLock.tryLock(100)) {
+        // A writer killed between making the lock and writing its process number into it leaves
+        // it empty, which QLockFile waits half a minute on; a live writer fills it at once.
+        const QFileInfo info(lock);
+        if (info.isFile() && info.size() == 0 &&
+            info.lastModified().msecsTo(QDateTime::currentDateTimeUtc()) > 1000)
+            QFile::remove(lock);
+        if (deadline.hasExpired())
+            return false;
+    }
     // QSettings reads the file and makes the edit in memory; the file is written by the store's own
     // safe replacement, so a full disk or a killed process leaves the old file whole, and no scratch
     // copy anywhere.
