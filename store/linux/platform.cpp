@@ -296,17 +296,22 @@ QString iniText(const QString &value)
     return quoted ? QLatin1Char('"') + text + QLatin1Char('"') : text;
 }
 
-// The keys in QSettings' INI format; nothing when a value is not text, the only kind the tool stores.
+// The keys in QSettings' INI format; nothing for a value that is neither text, the only kind the
+// tool stores, nor a list of texts, which a file edited by hand can hold.
 std::optional<QByteArray> iniFile(const QMap<QString, QVariant> &keys)
 {
     QMap<QString, QStringList> sections;
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
-        if (it.value().typeId() != QMetaType::QString)
+        const int type = it.value().typeId();
+        if (type != QMetaType::QString && type != QMetaType::QStringList)
             return std::nullopt;
+        QStringList items;
+        for (const QString &item : it.value().toStringList())
+            items << iniText(item);
         const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
         const QString section = slash < 0 ? QString() : it.key().left(slash);
         sections[section] << iniKey(it.key().mid(slash + 1)) + QLatin1Char('=') +
-                                 iniText(it.value().toString());
+                                 items.join(QLatin1String(", "));
     }
     QString text;
     for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
