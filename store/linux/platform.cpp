@@ -72,60 +72,19 @@ bool ownSession = true;
 // behind a desktop theme, GL and Vulkan drivers, iconv, locales) load or read from elsewhere, the
 // desktop names that pick a theme plugin that reads the caller's configuration, and the loader's
 // variables, which this process is past but programs it starts are not.
-const QList<QByteArray> linuxVariables = {"FONTCONFIG_FILE",
-                                          "FONTCONFIG_PATH",
-                                          "FONTCONFIG_SYSROOT",
-                                          "XCOMPOSEFILE",
-                                          "XCOMPOSECACHE",
-                                          "XLOCALEDIR",
-                                          "XKB_CONFIG_ROOT",
-                                          "XKB_CONFIG_EXTRA_PATH",
-                                          "XCURSOR_PATH",
-                                          "IBUS_ADDRESS_FILE",
-                                          "GTK_PATH",
-                                          "GTK_MODULES",
-                                          "GTK3_MODULES",
-                                          "GTK_EXE_PREFIX",
-                                          "GTK_DATA_PREFIX",
-                                          "GTK_IM_MODULE",
-                                          "GTK_IM_MODULE_FILE",
-                                          "GTK_THEME",
-                                          "GTK_RC_FILES",
-                                          "GTK2_RC_FILES",
-                                          "GDK_PIXBUF_MODULE_FILE",
-                                          "GDK_PIXBUF_MODULEDIR",
-                                          "GIO_MODULE_DIR",
-                                          "GIO_EXTRA_MODULES",
-                                          "GSETTINGS_BACKEND",
-                                          "GSETTINGS_SCHEMA_DIR",
-                                          "XDG_CURRENT_DESKTOP",
-                                          "DESKTOP_SESSION",
-                                          "KDE_FULL_SESSION",
-                                          "KDE_SESSION_VERSION",
-                                          "GNOME_DESKTOP_SESSION_ID",
-                                          "KDEDIRS",
-                                          "KDEHOME",
-                                          "SNAP",
-                                          "FLATPAK_ID",
-                                          "XDG_DATA_DIRS",
-                                          "XDG_DATA_HOME",
-                                          "LIBGL_DRIVERS_PATH",
-                                          "__EGL_VENDOR_LIBRARY_DIRS",
-                                          "__EGL_VENDOR_LIBRARY_FILENAMES",
-                                          "__GLX_VENDOR_LIBRARY_NAME",
-                                          "MESA_LOADER_DRIVER_OVERRIDE",
-                                          "GBM_BACKENDS_PATH",
-                                          "VK_ICD_FILENAMES",
-                                          "VK_DRIVER_FILES",
-                                          "VK_LAYER_PATH",
-                                          "VK_ADD_LAYER_PATH",
-                                          "VK_INSTANCE_LAYERS",
-                                          "GCONV_PATH",
-                                          "LOCPATH",
-                                          "NLSPATH",
-                                          "LD_PRELOAD",
-                                          "LD_LIBRARY_PATH",
-                                          "LD_AUDIT"};
+const QList<QByteArray> linuxVariables =
+    QByteArrayLiteral("FONTCONFIG_FILE FONTCONFIG_PATH FONTCONFIG_SYSROOT XCOMPOSEFILE XCOMPOSECACHE "
+                      "XLOCALEDIR XKB_CONFIG_ROOT XKB_CONFIG_EXTRA_PATH XCURSOR_PATH IBUS_ADDRESS_FILE "
+                      "GTK_PATH GTK_MODULES GTK3_MODULES GTK_EXE_PREFIX GTK_DATA_PREFIX GTK_IM_MODULE "
+                      "GTK_IM_MODULE_FILE GTK_THEME GTK_RC_FILES GTK2_RC_FILES GDK_PIXBUF_MODULE_FILE "
+                      "GDK_PIXBUF_MODULEDIR GIO_MODULE_DIR GIO_EXTRA_MODULES GSETTINGS_BACKEND "
+                      "GSETTINGS_SCHEMA_DIR XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION "
+                      "KDE_SESSION_VERSION GNOME_DESKTOP_SESSION_ID KDEDIRS KDEHOME SNAP FLATPAK_ID "
+                      "XDG_DATA_DIRS XDG_DATA_HOME LIBGL_DRIVERS_PATH __EGL_VENDOR_LIBRARY_DIRS "
+                      "__EGL_VENDOR_LIBRARY_FILENAMES __GLX_VENDOR_LIBRARY_NAME MESA_LOADER_DRIVER_OVERRIDE "
+                      "GBM_BACKENDS_PATH VK_ICD_FILENAMES VK_DRIVER_FILES VK_LAYER_PATH VK_ADD_LAYER_PATH "
+                      "VK_INSTANCE_LAYERS GCONV_PATH LOCPATH NLSPATH LD_PRELOAD LD_LIBRARY_PATH LD_AUDIT")
+        .split(' ');
 
 // Whether a D-Bus address is a single socket of this account's, in a directory that only it or root
 // can change: a bus another user runs (the one sudo or an inherited variable points at) is theirs.
