@@ -196,71 +196,59 @@ void tst_trox_inst_env_cli::landing()
 void tst_trox_inst_env_cli::hostileSystemProfile_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("command");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("said"); // on standard error, or on standard output for 0
 
     const QByteArray refused = "a FIFO, device, socket or directory stands where a regular file should be";
     for (const char *kind : {"FIFO", "link to /dev/zero"}) {
-        QTest::addRow("%s, show", kind) << kind << QStringList{"show"} << 1 << refused;
-        QTest::addRow("%s, show --json", kind) << kind << QStringList{"show", "--json"} << 1 << refused;
-        QTest::addRow("%s, set", kind) << kind << QStringList{"set", "OV_WORKSTATION=5"} << 1 << refused;
+        QTest::addRow("%s, show", kind) << kind << "show" << 1 << refused;
+        QTest::addRow("%s, set", kind) << kind << "set OV_WORKSTATION=5" << 1 << refused;
     }
     // The preference lock in another user's folder is never opened: a FIFO there would block.
     QTest::newRow("FIFO lock in another user's folder, set")
-        << "foreign lock" << QStringList{"set", "OV_SERVER_ROOT=/srv/new"} << 1
-        << QByteArray("last known server");
-    // Escape sequences in the file and in an inherited value reach the terminal escaped, as in JSON.
+        << "foreign lock"
+        << "set OV_SERVER_ROOT=/srv/new" << 1 << QByteArray("last known server");
+    // Escape sequences from the file and an inherited value reach the terminal escaped, as in JSON.
     QTest::newRow("escape sequences, show")
-        << "escapes" << QStringList{"show"} << 0
-        << QByteArray("OV_RESERVE_SERVER_ROOT=x\\u001b[2J\\u009b1m  [inherited]");
-    QTest::newRow("escape sequences, profile")
-        << "escapes" << QStringList{"show"} << 0 << QByteArray("Workstation=\\u001b]0;owned\\u0007\n");
+        << "escapes"
+        << "show" << 0 << QByteArray("OV_RESERVE_SERVER_ROOT=x\\u001b[2J\\u009b1m  [inherited]\n");
 }
 
 void tst_trox_inst_env_cli::hostileSystemProfile()
 {
     QFETCH(QString, kind);
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, command);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, said);
 
     Sandbox sandbox;
-    const QString root = sandbox.root() + "/opt/trox";
-    const QString system = root + "/alpha/config/system";
-    QVERIFY(QDir().mkpath(system));
+    const QString system = sandbox.root() + "/opt/trox/alpha/config/system";
     const QByteArray file = QFile::encodeName(system + "/trox_system.ini");
+    const QByteArray lock = QFile::encodeName(sandbox.machine("/foreign/Quarnby Technology"));
+    QVERIFY(QDir().mkpath(system) && QDir().mkpath(QFile::decodeName(lock)));
+    qputenv("OV_ROOT", QFile::encodeName(sandbox.root() + "/opt/trox"));
+    qputenv("OV_SYSTEM", "alpha");
+    qputenv("OV_RESERVE_SERVER_ROOT", "x\x1b[2J\xc2\x9b"
+                                      "1m");
+    qputenv("XDG_CONFIG_DIRS", "/foreign");
     if (kind == "FIFO")
         QCOMPARE(mkfifo(file.constData(), 0644), 0);
     else if (kind == "link to /dev/zero")
         QCOMPARE(symlink("/dev/zero", file.constData()), 0);
-    else if (kind == "foreign lock") {
-        qputenv("XDG_CONFIG_DIRS", "/foreign");
-        QVERIFY(QDir().mkpath(sandbox.machine("/foreign/Quarnby Technology")));
-        QCOMPARE(
-            mkfifo(QFile::encodeName(sandbox.machine("/foreign/Quarnby Technology/trox_inst_env.conf.lock"))
-                       .constData(),
-                   0644),
-            0);
-        QCOMPARE(chown(QFile::encodeName(sandbox.machine("/foreign/Quarnby Technology")).constData(), 65534,
-                       65534),
-                 0);
-    } else
+    else if (kind == "foreign lock")
+        QVERIFY(mkfifo(lock + "/trox_inst_env.conf.lock", 0644) == 0 &&
+                chown(lock.constData(), 65534, 65534) == 0);
+    else
         QVERIFY(Sandbox::writeFile(system + "/trox_system.ini", "[Network]\nWorkstation=\x1b]0;owned\x07\n"));
-    qputenv("OV_ROOT", QFile::encodeName(root));
-    qputenv("OV_SYSTEM", "alpha");
-    qputenv("OV_RESERVE_SERVER_ROOT", "x\x1b[2J\xc2\x9b"
-                                      "1m");
     // Bounded by runCommand: a read that blocks shows as a command that never ends.
-    const Ran result = run(arguments);
+    const Ran result = run(command.split(' '));
     QCOMPARE(result.exitCode, exitCode);
-    const QByteArray &output = exitCode ? result.err : result.out;
-    QVERIFY2(output.contains(said), output.constData());
-    // JSON leaves C1 controls as they are; it is for programs, not terminals.
-    const bool json = arguments.contains("--json");
-    QVERIFY2(!result.out.contains('\x1b') && !result.out.contains('\x07') &&
-                 (json || !result.out.contains("\xc2\x9b")),
+    QVERIFY2((exitCode ? result.err : result.out).contains(said), result.out + result.err);
+    QVERIFY2(!result.out.contains('\x1b') && !result.out.contains('\x07') && !result.out.contains("\xc2\x9b"),
              result.out.constData());
+    if (kind == "escapes")
+        QVERIFY(result.out.contains("Workstation=\\u001b]0;owned\\u0007\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_trox_inst_env_cli)

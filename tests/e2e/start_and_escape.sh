@@ -53,31 +53,24 @@ done
 
 passed=4
 if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
-    # nobody's folder, and a copy of the tool nobody can run, to show each way does load the plugin.
-    chmod 755 "$plugins"
+    # In nobody's folder; each way is shown to load the plugin for nobody, then not for root.
     mkdir "$plugins/platforms" && cp "$plugin" "$plugins/platforms/" && cp "$exe" "$plugins/tool"
-    chown -R 65534:65534 "$plugins/platforms"
-    mark=$plugins/platforms/ran
-    ways=("-platformpluginpath $plugins/platforms -platform marker"
-          "QT_QPA_PLATFORM_PLUGIN_PATH=$plugins/platforms -platform marker" "QT_PLUGIN_PATH=$plugins")
-    for way in "${ways[@]}"; do
-        read -ra words <<<"$way"
-        variables=() options=()
-        for word in "${words[@]}"; do [[ $word == *=* ]] && variables+=("$word") || options+=("$word"); done
+    chmod 755 "$plugins" && chown -R 65534:65534 "$plugins/platforms" && mark=$plugins/platforms/ran
+    for way in "-platformpluginpath $plugins/platforms -platform marker" "QT_PLUGIN_PATH=$plugins" \
+        "QT_QPA_PLATFORM_PLUGIN_PATH=$plugins/platforms -platform marker"; do
         echo "-- as nobody, then as root: $way"
-        rm -f "$mark"
+        read -ra words <<<"$way"; variables=() options=()
+        for word in "${words[@]}"; do [[ $word == *=* ]] && variables+=("$word") || options+=("$word"); done
         setpriv --reuid=65534 --regid=65534 --clear-groups -- env "${variables[@]}" DISPLAY= \
             "$plugins/tool" "${options[@]}" >/dev/null 2>&1 & pid=$!
         for _ in $(seq 200); do [ -e "$mark" ] && break; sleep 0.1; done
         kill $pid 2>/dev/null || true; wait $pid || true
-        [ -e "$mark" ] || fail "an unprivileged start did not load the plugin: the check proves nothing"
-        rm -f "$mark"
+        [ -e "$mark" ] && rm "$mark" || fail "nobody's start did not load the plugin: the check proves nothing"
         env "${variables[@]}" OV_ROOT="$work/systems" OV_SYSTEM=plant "$exe" "${options[@]}" & pid=$!
         win=$(wait_window "Set Active TROX System") || fail "main window did not appear"
         press "$win" Escape
         rc=0; wait $pid || rc=$?
-        [ $rc -eq 0 ] || fail "exit code $rc"
-        [ ! -e "$mark" ] || fail "root ran the plugin of another user's folder"
+        [ $rc -eq 0 ] && [ ! -e "$mark" ] || fail "exit code $rc, or root ran the plugin of nobody's folder"
         passed=$((passed + 1))
     done
 fi

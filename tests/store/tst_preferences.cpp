@@ -32,19 +32,20 @@ private Q_SLOTS:
         QCOMPARE(openPreferences()->value("lastKnownServer/server").toString(), QStringLiteral("/srv/bbbb"));
     }
 
-    // What a save keeps of a file other writers (QSettings, a hand) made: every key as QSettings
-    // reads it, or nothing changed at all when the file holds a kind of value the tool never stores.
+    // A save keeps every key of a file other writers (QSettings, a hand) made as QSettings reads it,
+    // or changes nothing where the file holds a kind of value the tool never stores.
     void saveKeepsOtherKeys_data()
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<bool>("saved");
-        QTest::newRow("list") << QByteArray("[recentRoot]\n0=/a, /b\n1=\"/c, d\"\n") << true;
-        QTest::newRow("escapes") << QByteArray("[x]\nk=\"tab\\there\\n\\x1b\\x31\" \nq=\\\"\\\\\n") << true;
-        QTest::newRow("at sign, blanks, separators")
-            << QByteArray("[x]\nk=@@at\nb=\"  lead\"\nc=a=b;c\ne=\n") << true;
-        QTest::newRow("General sections") << QByteArray("[General]\ntop=1\n\n[%General]\nk=v\n") << true;
-        QTest::newRow("spelled keys")
-            << QByteArray("[a%20b]\nk%3Dy=1\nsub\\key=2\n[%U00E9t%U00E9]\n%U65E5=\xe6\x97\xa5\n") << true;
+        QTest::newRow("lists, escapes, quotes")
+            << QByteArray("[x]\n0=/a, \"/c, d\"\nk=\"t\\tb\\n\\x1b\\x31\" \n"
+                          "q=\\\"\\\\\nr=@@at\nb=\"  lead\"\nc=a=b;c\ne=\n")
+            << true;
+        QTest::newRow("spelled sections and keys")
+            << QByteArray("[General]\ntop=1\n[%General]\nk=v\n[a%20b]\nk%3Dy=1\nsub\\key=2\n[%U00E9]\n%U65E5="
+                          "\xe6\x97\xa5\n")
+            << true;
         QTest::newRow("not text") << QByteArray("[x]\nk=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\n") << false;
     }
 
@@ -55,23 +56,20 @@ private Q_SLOTS:
         Sandbox sandbox;
         const QString path = openPreferences()->fileName();
         QVERIFY(Sandbox::writeFile(path, contents));
-        QMap<QString, QVariant> before;
-        {
+        const auto keys = [] {
+            QMap<QString, QVariant> all;
             const auto store = openPreferences();
             for (const QString &key : store->allKeys())
-                before.insert(key, store->value(key));
-        }
+                all.insert(key, store->value(key));
+            return all;
+        };
+        QMap<QString, QVariant> expected = keys();
         QCOMPARE(
             savePreferences([](QSettings &store) { store.setValue("lastKnownServer/server", "/srv/new"); }),
             saved);
-        if (!saved)
-            QCOMPARE(Sandbox::readFile(path), contents);
-        else
-            before.insert("lastKnownServer/server", "/srv/new");
-        const auto store = openPreferences();
-        QCOMPARE(store->allKeys().size(), before.size());
-        for (auto it = before.cbegin(); it != before.cend(); ++it)
-            QCOMPARE(store->value(it.key()), it.value());
+        if (saved)
+            expected.insert("lastKnownServer/server", "/srv/new");
+        QCOMPARE(keys(), expected);
     }
 };
 
