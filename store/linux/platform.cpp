@@ -173,8 +173,12 @@ public:
         // changed; each file gets a time of its own, since a later one may reuse the number.
         static std::atomic<time_t> stamp = 0;
         const timespec times[2] = {{0, UTIME_OMIT}, {++stamp, 0}};
-        if (m_fd >= 0 && (write(m_fd, contents.constData(), size_t(contents.size())) != contents.size() ||
-                          futimens(m_fd, times) != 0)) {
+        // Without /proc, QSettings would take the file for an empty one.
+        struct stat seen;
+        if (m_fd >= 0 &&
+            (write(m_fd, contents.constData(), size_t(contents.size())) != contents.size() ||
+             futimens(m_fd, times) != 0 || stat(QFile::encodeName(path()).constData(), &seen) != 0 ||
+             seen.st_size != contents.size())) {
             close(m_fd);
             m_fd = -1;
         }
