@@ -15,13 +15,9 @@ QString readProfileString(const QString &section, const QString &key, const QStr
         *error = 0;
     if (fileName.isEmpty())
         return QString();
-    const QString path = fileName.contains(QLatin1Char('/'))
-                             ? fileName
-                             : MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) +
-                                   QLatin1Char('/') + fileName;
-    // A system's folder is anyone's: its file may be a FIFO, a link to a device or huge.
+    // Asked before every write, and by show, of files anyone may have put a FIFO or a link in place of.
     QByteArray contents;
-    const quint32 failed = SafeFile::read(path, contents);
+    const quint32 failed = SafeFile::read(profilePath(fileName), contents);
     if (failed && failed != ENOENT && failed != ENOTDIR && error)
         *error = failed;
     const QByteArray value = ProfileFile::value(contents, section.toUtf8(), key.toUtf8());
