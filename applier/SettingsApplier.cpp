@@ -26,7 +26,7 @@ void addVariable(QList<SettingsApplier::Step> &steps, const char *name, const QS
 
 // All variables go to the store in one call, ahead of the files, so that a store keeping them in a
 // file replaces it once per Ok rather than once more for the developer flag after the profiles.
-void writeVariables(QList<SettingsApplier::Outcome> &variables)
+void writeVariables(QList<SettingsApplier::Outcome> &variables, QList<SettingsApplier::Outcome> &copies)
 {
     if (variables.isEmpty())
         return;
@@ -44,6 +44,12 @@ void writeVariables(QList<SettingsApplier::Outcome> &variables)
                                                                     : SettingsApplier::Outcome::Failed;
         if (!write.written())
             outcome.error = write.userError ? write.userError : write.machineError;
+        if (write.sessionCopyError && copies.isEmpty()) {
+            SettingsApplier::Outcome copy;
+            copy.step = {SettingsApplier::Step::SessionCopy, write.sessionCopy, QString(), QString()};
+            copy.error = write.sessionCopyError;
+            copies.append(copy);
+        }
     }
 }
 
@@ -176,6 +182,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
     }
 
     QList<Outcome> variables;
+    QList<Outcome> sessionCopies;
     for (const Step &step : std::as_const(needed)) {
         if (step.kind == Step::Variable)
             variables.append(Outcome{step});
@@ -186,7 +193,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             outcome.changed = true;
         }
     } else {
-        writeVariables(variables);
+        writeVariables(variables, sessionCopies);
     }
     auto nextVariable = variables.cbegin();
     QStringList machineWide;
@@ -232,6 +239,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             change.key = profileKey();
             break;
         case Step::InvokingUserFile: // made below, never planned
+        case Step::SessionCopy:
             break;
         }
         if (outcome.landing != Outcome::Failed && (step.kind != Step::Variable || outcome.changed))
@@ -257,6 +265,8 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
         outcome.error = user.error;
         report.outcomes.append(outcome);
     }
+
+    report.outcomes += sessionCopies;
 
     if (!dryRun) {
         QStringList lines;
@@ -305,6 +315,11 @@ QStringList SettingsApplier::Report::failures() const
         case Step::ProfileFile:
             failures
                 << tr("Workstation in %1: %2").arg(outcome.step.target, describeStoreError(outcome.error));
+            break;
+        case Step::SessionCopy:
+            failures << tr("%1, which sessions that read no environment.d file get (cron, ssh with a "
+                           "command, zsh and fish logins), still holds the old values: %2")
+                            .arg(outcome.step.target, describeStoreError(outcome.error));
             break;
         case Step::InvokingUserFile:
             failures << tr("%1 could not be removed from %2's own file %3, where it hides the new value: %4")

@@ -41,8 +41,9 @@ public:
     struct Step
     {
         // InvokingUserFile: removing variables written machine-wide from the own file of the user
-        // root acts for; the plan has none.
-        enum Kind { Variable, LastKnownServer, ProfileFile, InvokingUserFile };
+        // root acts for; SessionCopy: the machine-wide copy for sessions that read no environment.d
+        // file. The plan has neither.
+        enum Kind { Variable, LastKnownServer, ProfileFile, InvokingUserFile, SessionCopy };
         Kind kind = Variable;
         QString target;  // the variable, the profile file (a bare name or a path), or empty
         QString section; // profile files; the account whose file it is

@@ -34,6 +34,10 @@ struct VariableWrite
     quint32 machineError = 0; // 0 when the machine-wide write succeeded
     quint32 userError = 0;    // result of the per-user attempt, when one was made
     bool changed = false;     // the store held another value before; false when it held this one
+    // Written machine-wide, but the copy that sessions reading no environment.d file get (Linux:
+    // /etc/environment) could not be brought in step; 0 when it was, or when there is none.
+    quint32 sessionCopyError = 0;
+    QString sessionCopy; // that copy's path, for the operator
     bool written() const { return where != Nowhere; }
 };
 

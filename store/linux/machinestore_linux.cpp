@@ -2,7 +2,6 @@
 #include "../safefile.h"
 #include "../ValueRules.h"
 #include "atomicfile.h"
-#include "busprobe.h"
 #include "envfile.h"
 #include "etcenvironment.h"
 #include "loginenvironment.h"
@@ -24,8 +23,6 @@
 namespace {
 
 const int announcementTimeoutMs = 2000;
-// A working bus answers within milliseconds; this is what a stalled one costs at start-up.
-const int startupProbeTimeoutMs = 500;
 
 bool isVariableName(const QString &name)
 {
@@ -137,7 +134,7 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
 // pam_env gives sessions that read no environment.d file (cron, "ssh host COMMAND", a zsh or fish
 // login) /etc/environment: the tool's lines there carry what the machine's environment.d files give
 // its variables, which a value built on another variable, or one pam_env cannot read back, cannot be.
-void keepEtcEnvironmentInStep()
+quint32 keepEtcEnvironmentInStep()
 {
     const auto isToolVariable = [](const QByteArray &name) {
         return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
@@ -164,7 +161,7 @@ void keepEtcEnvironmentInStep()
     }
     const QString path = MachinePaths::machinePath(QLatin1String(EtcEnvironment::path));
     if (lines.isEmpty() && !QFile::exists(path))
-        return;
+        return 0;
     AtomicFile::Options options;
     options.readableByAll = true;
     const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
@@ -172,6 +169,7 @@ void keepEtcEnvironmentInStep()
     });
     if (result.error)
         logFailure(QString(), path, QString(), quint32(result.error));
+    return quint32(result.error);
 }
 
 } // namespace
@@ -214,8 +212,7 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
     QList<bool> differs;
     const quint32 machineError = setRegistryValues(
         Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid, &differs);
-    if (machineError == 0)
-        keepEtcEnvironmentInStep();
+    const quint32 sessionCopyError = machineError == 0 ? keepEtcEnvironmentInStep() : 0;
     // A lock held past the wait is another writer at work, not a reason to land elsewhere.
     const quint32 userError =
         machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
@@ -230,6 +227,9 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
                       : userError == 0  ? VariableWrite::PerUser
                                         : VariableWrite::Nowhere;
         write.changed = write.written() && differs.value(k, true);
+        write.sessionCopyError = sessionCopyError;
+        if (sessionCopyError)
+            write.sessionCopy = MachinePaths::machinePath(QLatin1String(EtcEnvironment::path));
     }
     return writes;
 }
@@ -395,28 +395,6 @@ void broadcastEnvironmentChange()
             announced.append({QString::fromUtf8(variable.name), QString::fromUtf8(variable.value)});
     }
     SessionAnnouncer::announce(announced, announcementTimeoutMs);
-}
-
-void avoidSilentSessionBus()
-{
-    // The bridge uses AT_SPI_BUS_ADDRESS, when set, instead of asking the session bus where its own
-    // bus is; an address with no transport fails at once, without a wait.
-    const char *const variable = "AT_SPI_BUS_ADDRESS";
-    const QString preset = qEnvironmentVariable(variable);
-    const QString address = preset.isEmpty() ? BusProbe::sessionAddress() : preset;
-    if (!BusProbe::anyListening(address))
-        return; // nothing listens: a connection fails at once as it is
-    // The bridge's own first question.
-    const BusProbe::Call question =
-        BusProbe::busCall(QStringLiteral("NameHasOwner"), QByteArrayLiteral("s"),
-                          BusProbe::stringArgument(QStringLiteral("org.a11y.Bus")));
-    const BusProbe::Exchange exchange = BusProbe::call(address, {question}, startupProbeTimeoutMs);
-    if (!exchange.address.isEmpty() && exchange.errors.constFirst().isEmpty())
-        return;
-    qDebug("starting without accessibility support: the bus at '%s' does not answer (%s)",
-           qPrintable(address),
-           qPrintable(exchange.address.isEmpty() ? exchange.why : exchange.errors.constFirst()));
-    qputenv(variable, "disabled:");
 }
 
 QString describeStoreError(quint32 code)
