@@ -8,9 +8,11 @@
 
 int main(int argc, char *argv[])
 {
+    // A privileged run takes no toolkit options (-platformpluginpath, -style, ...) from its caller.
+    int toolkitArgc = distrustCaller() ? 1 : argc;
     avoidSilentSessionBus();
     DisplayStart::guard();
-    auto app = std::make_unique<QApplication>(argc, argv);
+    auto app = std::make_unique<QApplication>(toolkitArgc, argv);
     DisplayStart::opened();
     auto dialog = std::make_unique<trox_inst_envDialog>(nullptr, nullptr, true);
     dialog->exec();

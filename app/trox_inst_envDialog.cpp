@@ -178,7 +178,9 @@ void trox_inst_envDialog::accept()
         QMessageBox::critical(
             this, tr("Information"),
             tr("<p><b>Important</b></p><p>You need to restart applications for this change to "
-               "take effect, including all TROX applications and Visual Studio.</p>"));
+               "take effect, including all TROX applications and Visual Studio.</p>") +
+                (report.nextLoginOnly ? QStringLiteral("<p>%1</p>").arg(report.sessionNote().toHtmlEscaped())
+                                      : QString()));
     }
     QDialog::accept();
 }

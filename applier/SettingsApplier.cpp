@@ -275,6 +275,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
         logChanges(lines);
         if (report.changed)
             broadcastEnvironmentChange();
+        report.nextLoginOnly = report.changed && !reachesOwnSession();
     }
     return report;
 }
@@ -286,6 +287,15 @@ bool SettingsApplier::Report::allWritten() const
             return false;
     }
     return true;
+}
+
+QString SettingsApplier::Report::sessionNote() const
+{
+    if (!nextLoginOnly)
+        return QString();
+    return tr("This tool ran as %1 without a session bus of its own, so the running session could not be "
+              "told: its programs see the new values after the next login.")
+        .arg(account);
 }
 
 QStringList SettingsApplier::Report::failures() const

@@ -86,6 +86,7 @@ public:
         bool changed = false;    // a variable changed or failed to; the change was announced
         bool privileged = false; // a per-user landing then reaches nobody else and counts as a failure
         QString account;
+        bool nextLoginOnly = false; // changed, with no session bus of this account's to announce it on
 
         // The failures and the per-user landings in plain words; empty when everything landed
         // machine-wide or in its file.
@@ -94,6 +95,8 @@ public:
         QStringList failures() const;
         QStringList notes() const;
         bool allWritten() const;
+        // For the restart notice: when the running session sees the change only at its next login.
+        QString sessionNote() const;
 
     private:
         QMap<quint32, QStringList> perUserByReason() const;

@@ -2,12 +2,13 @@
 # Runs the real executable on a real X server (under xvfb-run) as an operator would meet it:
 # a normal start closed with Escape, and a start without OV_ROOT/OV_SYSTEM whose error boxes are
 # answered with Return, and starts with a session bus that goes silent part way (the store tests'
-# helper plays it). Each must exit 0 and leave the sandbox untouched.
+# helper plays it). Each must exit 0 and leave the sandbox untouched. Run as root, toolkit options
+# and plugin paths naming a plugin in another user's folder load nothing from there.
 set -euo pipefail
-exe=$1 helper=$2
+exe=$1 helper=$2 plugin=$3
 unset QT_QPA_PLATFORM
-work=$(mktemp -d) buses=$(mktemp -d)
-trap 'rm -rf "$work" "$buses"' EXIT
+work=$(mktemp -d) buses=$(mktemp -d) plugins=$(mktemp -d)
+trap 'rm -rf "$work" "$buses" "$plugins"' EXIT
 mkdir -p "$work/prefix" "$work/home/.config" "$work/systems/plant/config"
 export TROX_INST_ENV_PREFIX="$work/prefix" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
@@ -80,5 +81,29 @@ for row in "fake 2" "fake 3" "dbus service" "dbus rootwindow"; do
     rows=$((rows + 1))
 done
 
+passed=$((rows + 2))
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    # In nobody's folder; each way is shown to load the plugin for nobody, then not for root.
+    mkdir "$plugins/platforms" && cp "$plugin" "$plugins/platforms/" && cp "$exe" "$plugins/tool"
+    chmod 755 "$plugins" && chown -R 65534:65534 "$plugins/platforms" && mark=$plugins/platforms/ran
+    for way in "-platformpluginpath $plugins/platforms -platform marker" "QT_PLUGIN_PATH=$plugins" \
+        "QT_QPA_PLATFORM_PLUGIN_PATH=$plugins/platforms -platform marker"; do
+        echo "-- as nobody, then as root: $way"
+        read -ra words <<<"$way"; variables=() options=()
+        for word in "${words[@]}"; do [[ $word == *=* ]] && variables+=("$word") || options+=("$word"); done
+        setpriv --reuid=65534 --regid=65534 --clear-groups -- env "${variables[@]}" DISPLAY= \
+            "$plugins/tool" "${options[@]}" >/dev/null 2>&1 & pid=$!
+        for _ in $(seq 200); do [ -e "$mark" ] && break; sleep 0.1; done
+        kill $pid 2>/dev/null || true; wait $pid || true
+        [ -e "$mark" ] && rm "$mark" || fail "nobody's start did not load the plugin: the check proves nothing"
+        env "${variables[@]}" OV_ROOT="$work/systems" OV_SYSTEM=plant "$exe" "${options[@]}" & pid=$!
+        win=$(wait_window "Set Active TROX System") || fail "main window did not appear"
+        press "$win" Escape
+        rc=0; wait $pid || rc=$?
+        [ $rc -eq 0 ] && [ ! -e "$mark" ] || fail "exit code $rc, or root ran the plugin of nobody's folder"
+        passed=$((passed + 1))
+    done
+fi
+
 [ "$before" = "$(snapshot)" ] || { diff <(echo "$before") <(snapshot); fail "the sandbox changed"; }
-echo "$((rows + 2)) passed, 0 failed"
+echo "$passed passed, 0 failed"

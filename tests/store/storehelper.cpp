@@ -18,8 +18,9 @@
 //                                  preference TAG_i set to "vi"; prints
 //                                  "i where machineError userError profileError settingsStatus"
 // storehelper save TAG FROM TO     the same, the preference through savePreferences (status -1 if refused)
-// storehelper cycle                prints "ready", then sets OV_ROOT, xsv.ini's Workstation and the last
-//                                  known server to A, B, A, ... until killed
+// storehelper cycle                sets OV_ROOT, xsv.ini's Workstation and the last known server to B, A, B,
+// ... until killed; prints "ready"
+//                                  after the first round
 // storehelper fakebus PATH ANSWERS a FakeBus at PATH for a minute
 // storehelper systemd RECORD_FILE  owns org.freedesktop.systemd1, appends each SetEnvironment call
 // storehelper silent               owns org.freedesktop.systemd1 and never answers
@@ -118,13 +119,15 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     };
     if (mode == QLatin1String("cycle")) {
-        ready();
+        // Ready once a whole round is done, so that a kill soon after lands in a later one.
         for (unsigned i = 1;; ++i) {
+            if (i == 2)
+                ready();
             const QString value = QLatin1String(i % 2 ? "B" : "A");
             setRegistryValue(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), "OV_ROOT",
                              value);
             writeProfileString("Network", "Workstation", value, "xsv.ini");
-            openPreferences()->setValue("lastKnownServer/server", value);
+            savePreferences([&](QSettings &store) { store.setValue("lastKnownServer/server", value); });
         }
     }
     const auto serve = [&] {
