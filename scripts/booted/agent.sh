@@ -1,0 +1,16 @@
+#!/bin/bash
+# Runs a command through pkexec the way a desktop's "Set for all users" does, with a text
+# authentication agent (pkttyagent) registered for this shell first, so polkit asks on this terminal.
+set -u
+ready=$(mktemp -u)
+mkfifo "$ready"
+pkttyagent --process $$ --notify-fd 5 5>"$ready" &
+agent=$!
+# The agent closes its end once it is registered (or exits when it cannot be).
+cat "$ready" >/dev/null
+rm -f "$ready"
+status=0
+pkexec "$@" || status=$?
+kill "$agent" 2>/dev/null
+wait "$agent" 2>/dev/null
+exit "$status"

@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# The tool on a booted Debian 12: real ssh logins through PAM and logind, each user's own systemd
+# user manager and session bus, the real polkitd with pkexec and a text agent, sudo, cron and a
+# reboot. The root comes from scripts/booted/root.sh (built once per machine, cached); each run
+# boots a fresh overlay of it with systemd-nspawn in a private network (loopback only), installs the
+# package built in build/ with apt-get, drives every step from inside with nsenter and ssh, and
+# stops the container by the process id it started. Nothing outside the container is touched.
+#
+# Steps that need a feature this tree does not have yet are listed in expected_gaps: they are run
+# and reported loudly, but do not fail the stage. A listed step that passes says so, to be unlisted.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+[ "$(id -u)" -eq 0 ] || exec sudo -E bash "$0" "$@"
+# Every mount of this stage stays in a mount namespace of its own.
+[ -n "${TROX_BOOTED_PRIVATE:-}" ] || exec unshare --mount --propagation private env TROX_BOOTED_PRIVATE=1 bash "$0" "$@"
+started=$(date +%s)
+build=${BUILD_DIR:-$top/build}
+
+# step id -> the feature it waits for. Keep in step with what the tree really does.
+declare -A expected_gaps=(
+    [login-zsh]="zsh login shells read no /etc/profile.d and nothing else gives them the values"
+    [login-fish]="fish login shells read no /etc/profile.d and nothing else gives them the values"
+    [login-tcsh]="tcsh login shells read no /etc/profile.d and nothing else gives them the values"
+    [su-zsh]="zsh login shells read no /etc/profile.d and nothing else gives them the values"
+    [ssh-command]="a non-login ssh command gets only what PAM gives it"
+    [cron]="a cron job gets only what PAM gives it"
+    [pkexec-stale]="a machine-wide write under pkexec leaves the operator's per-user values"
+    [sudo-stale]="a machine-wide write under sudo leaves the invoking user's per-user values"
+    [pkexec-again]="the polkit action keeps the authorisation (auth_admin_keep)"
+    [journal]="nothing is written to the system log"
+    [journal-quiet]="nothing is written to the system log"
+    [journal-reboot]="nothing is written to the system log"
+)
+
+passed=0 failed=0 gapped=0
+gaps_seen=()
+check() { # id, description, command...
+    local id=$1 what=$2
+    shift 2
+    if "$@"; then
+        passed=$((passed + 1))
+        if [ -n "${expected_gaps[$id]:-}" ]; then
+            echo "ok   $what  [listed as an expected gap: $id; unlist it]"
+        else
+            echo "ok   $what"
+        fi
+    elif [ -n "${expected_gaps[$id]:-}" ]; then
+        gapped=$((gapped + 1))
+        gaps_seen+=("$id")
+        echo "GAP  $what  <<< EXPECTED GAP: ${expected_gaps[$id]} >>>"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $what"
+    fi
+}
+note() { echo "     $*"; }
+
+# --- the package and the root ---------------------------------------------------------------------
+[ -f "$build/CPackConfig.cmake" ] || bash "$top/scripts/build.sh"
+work=$(mktemp -d /var/tmp/trox-booted.XXXXXX)
+nspawn_pid=""
+machine=trox-booted-$$
+cleanup() {
+    if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
+        kill -TERM "$nspawn_pid" 2>/dev/null || true
+        for _ in $(seq 200); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.05; done
+        kill -KILL "$nspawn_pid" 2>/dev/null || true
+        wait "$nspawn_pid" 2>/dev/null || true
+    fi
+    umount "$work/merged" 2>/dev/null || true
+    rm -rf "$work" "/run/systemd/nspawn/propagate/$machine"
+}
+trap cleanup EXIT
+cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null 2>&1
+deb=$(ls "$work"/package/trox-inst-env_*.deb)
+root_started=$(date +%s)
+root=$(bash "$top/scripts/booted/root.sh" 2>"$work/root.log" | tail -n 1) || { cat "$work/root.log" >&2; exit 1; }
+root_seconds=$(($(date +%s) - root_started))
+grep -q 'cache hit' "$work/root.log" && root_state="cached" || root_state="built in $root_seconds s"
+
+mkdir -p "$work/upper" "$work/overlay" "$work/merged"
+mount -t overlay overlay -o "lowerdir=$root,upperdir=$work/upper,workdir=$work/overlay" "$work/merged"
+mkdir -p "$work/merged/srv/booted" "$work/merged/srv/trox"
+cp "$top"/scripts/booted/{dialog.sh,agent.sh,authenticate.exp} "$work/merged/srv/booted/"
+cp "$deb" "$work/merged/srv/booted/"
+cp -r "$top/demo/systems" "$work/merged/srv/trox/systems"
+
+# --- the container ---------------------------------------------------------------------------------
+init=""
+boot() {
+    systemd-nspawn --quiet --register=no --keep-unit --private-network --console=passive \
+        --machine="$machine" -D "$work/merged" -b >>"$work/nspawn.log" 2>&1 &
+    nspawn_pid=$!
+    init=""
+    local boot_started=$SECONDS
+    for _ in $(seq 400); do
+        init=$(ps -o pid= --ppid "$nspawn_pid" 2>/dev/null | tr -d ' ' | head -n 1)
+        [ -n "$init" ] && [ "$(cat "/proc/$init/comm" 2>/dev/null)" = systemd ] && break
+        init=""
+        sleep 0.05
+    done
+    [ -n "$init" ] || return 1
+    local state=""
+    for _ in $(seq 1200); do
+        state=$(in_box systemctl is-system-running 2>/dev/null) || true
+        case $state in running | degraded | maintenance | stopping) break ;; esac
+        sleep 0.1
+    done
+    note "booted to '$state' in $((SECONDS - boot_started)) s"
+    [ "$state" = running ] || [ "$state" = degraded ]
+}
+in_box() { nsenter -t "$init" -a -- /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+# A command over ssh (a non-login shell), and a login shell fed its commands on standard input.
+over_ssh() { local user=$1; shift; in_box ssh -T "$user@localhost" "$@"; }
+login_shell() { local user=$1; shift; printf '%s\n' "$@" | in_box ssh -T "$user@localhost"; }
+# The six values as a session sees them, one NAME=VALUE a line, sorted.
+ours() { { grep -a '^OV_' || true; } | sort; }
+
+check boot "boots to the multi-user target (systemd, logind, sshd, polkitd)" boot
+
+# No network inside: the root already holds every dependency, so apt-get only checks them.
+apt_out=$(in_box apt-get install -y -qq "/srv/booted/$(basename "$deb")" 2>&1) || note "$apt_out"
+check install "apt-get installs the package with its dependencies from Debian" \
+    in_box sh -c 'test "$(trox_inst_env_cli --version)" = "trox_inst_env_cli 4.5.0.4" && pkaction --action-id com.quarnby.trox_inst_env.run >/dev/null'
+
+# --- the administrator sets up the workstation from a terminal ------------------------------------
+setup=$(printf 'ada-secret\n' | over_ssh ada "sudo -S -p '' trox_inst_env_cli set OV_ROOT=/srv/trox/systems OV_SYSTEM=plant_a OV_SERVER_ROOT=/srv/trox-master OV_WORKSTATION=12 --no-developer" 2>&1) || note "$setup"
+machine_file() { in_box cat /etc/environment.d/60-trox_inst_env.conf 2>/dev/null; }
+user_file() { in_box cat "/home/$1/.config/environment.d/61-trox_inst_env.conf" 2>/dev/null || true; }
+check sudo-setup "sudo trox_inst_env_cli set: the workstation's values land machine-wide" \
+    sh -c '[ "$(printf "%s\n" "$1" | grep -c "^OV_SYSTEM=\"plant_a\"$\|^OV_WORKSTATION=\"12\"$")" = 2 ]' _ "$(machine_file)"
+
+# --- the operator's own Ok --------------------------------------------------------------------------
+olga=$(over_ssh olga 'bash /srv/booted/dialog.sh :11 40 developer &&
+    echo "== manager" && systemctl --user show-environment &&
+    echo "== service" && systemd-run --user --quiet --wait --pipe env' 2>&1) || note "$olga"
+manager=$(printf '%s\n' "$olga" | sed -n '/^== manager$/,/^== service$/p' | ours)
+service=$(printf '%s\n' "$olga" | sed -n '/^== service$/,$p' | ours)
+check operator-ok "operator's Ok in the dialog on a display of her ssh session: her user manager has the values at once" \
+    sh -c 'printf "%s\n" "$1" | grep -qx OV_WORKSTATION=40 && printf "%s\n" "$1" | grep -qx OV_DEVELOPER=true' _ "$manager"
+check operator-service "a user service started afterwards (systemd-run --user) sees them" \
+    sh -c 'printf "%s\n" "$1" | grep -qx OV_WORKSTATION=40 && printf "%s\n" "$1" | grep -qx OV_SYSTEM=plant_a' _ "$service"
+check operator-own-file "without root rights the values land in her own file" \
+    sh -c 'printf "%s\n" "$1" | grep -qx "OV_WORKSTATION=\"40\""' _ "$(user_file olga)"
+
+# --- "Set for all users": pkexec, polkitd, the administrator's password on a text agent ------------
+journal_before=$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)
+pk=$(over_ssh olga 'PKEXEC_PASSWORD=ada-secret bash /srv/booted/dialog.sh :12 41 &&
+    echo "== again" && PKEXEC_PASSWORD=ada-secret bash /srv/booted/dialog.sh :13 escape' 2>&1) || note "$pk"
+first=$(printf '%s\n' "$pk" | sed '/^== again$/,$d')
+again=$(printf '%s\n' "$pk" | sed -n '/^== again$/,$p')
+check pkexec-auth "pkexec through polkitd: pkttyagent asks for the administrator's password once, and it is taken" \
+    sh -c 'printf "%s\n" "$1" | grep -q "AUTHENTICATION COMPLETE" && printf "%s\n" "$1" | grep -qx "prompts: 1"' _ "$first"
+check pkexec-machine "the dialog run by pkexec writes the values machine-wide" \
+    sh -c 'printf "%s\n" "$1" | grep -qx "OV_WORKSTATION=\"41\""' _ "$(machine_file)"
+check pkexec-stale "the operator's stale per-user value is gone" \
+    sh -c '! printf "%s\n" "$1" | grep -q "^OV_WORKSTATION="' _ "$(user_file olga)"
+# An ssh session is remote, so polkitd applies allow_any to it; what it applies at the screen is read
+# from polkitd itself.
+check pkexec-again "a second pkexec asks for the password again, and polkitd keeps no authorisation at the screen either" \
+    sh -c 'printf "%s\n" "$1" | grep -qx "prompts: 1" && printf "%s\n" "$2" | grep -q "implicit active: *auth_admin$"' \
+    _ "$again" "$(in_box pkaction --verbose --action-id com.quarnby.trox_inst_env.run 2>&1)"
+
+# --- sudo from a terminal, over the administrator's own stale value --------------------------------
+over_ssh ada 'trox_inst_env_cli set OV_RESERVE_SERVER_ROOT=/srv/old-reserve' >/dev/null 2>&1 || true
+stale_before=$(user_file ada)
+sudo_out=$(printf 'ada-secret\n' | over_ssh ada "sudo -S -p '' trox_inst_env_cli set OV_RESERVE_SERVER_ROOT=/srv/trox-reserve" 2>&1) || note "$sudo_out"
+check sudo-machine "sudo trox_inst_env_cli set writes machine-wide" \
+    sh -c 'printf "%s\n" "$1" | grep -q "^OV_RESERVE_SERVER_ROOT=\"/srv/trox-reserve/\?\"$"' _ "$(machine_file)"
+check sudo-stale "the invoking user's stale per-user value is gone" \
+    sh -c 'printf "%s\n" "$1" | grep -q "^OV_RESERVE_SERVER_ROOT=.*old-reserve" && ! printf "%s\n" "$2" | grep -q "^OV_RESERVE_SERVER_ROOT="' \
+    _ "$stale_before" "$(user_file ada)"
+journal_mid=$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)
+again_out=$(printf 'ada-secret\n' | over_ssh ada "sudo -S -p '' trox_inst_env_cli set OV_RESERVE_SERVER_ROOT=/srv/trox-reserve" 2>&1) || note "$again_out"
+journal_after=$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)
+
+# --- everybody else's next login --------------------------------------------------------------------
+# What every fresh session must see, as the machine file now says.
+expected=$(in_box sh -c 'set -a; . /etc/environment.d/60-trox_inst_env.conf; env' | ours)
+note "machine-wide: $(printf '%s ' $expected)"
+for user in bert zoe; do
+    in_box sh -c "echo '* * * * * env > /tmp/cron-$user.env' | crontab -u $user -"
+done
+sees() { [ "$(printf '%s\n' "$1" | ours)" = "$expected" ]; }
+declare -A seen=()
+probe() { # id, description, output
+    seen[$1]=$(printf '%s\n' "$3" | ours | sed -n 's/^OV_WORKSTATION=//p')
+    check "$1" "$2" sees "$3"
+}
+probe login-bash "ssh login, bash" "$(login_shell bert env exit 2>&1)"
+probe login-zsh "ssh login, zsh" "$(login_shell zoe env exit 2>&1)"
+probe login-fish "ssh login, fish" "$(login_shell fred env exit 2>&1)"
+probe login-tcsh "ssh login, tcsh" "$(login_shell tom env exit 2>&1)"
+probe ssh-command "ssh host COMMAND (bash, no login shell)" "$(over_ssh bert env 2>&1)"
+probe su-bash "su - (bash)" "$(in_box su - bert -c env 2>&1)"
+probe su-zsh "su - (zsh)" "$(in_box su - zoe -c env 2>&1)"
+probe sudo-i "sudo -i (bash)" "$(in_box sudo -i -u bert env 2>&1)"
+probe user-service "a user service (systemd-run --user)" "$(over_ssh fred 'systemd-run --user --quiet --wait --pipe env' 2>&1)"
+probe user-manager "the user manager, which graphical sessions start from (systemctl --user show-environment)" \
+    "$(over_ssh tom 'systemctl --user show-environment' 2>&1)"
+cron_out=""
+for _ in $(seq 1500); do
+    cron_out=$(in_box cat /tmp/cron-bert.env 2>/dev/null) && break
+    sleep 0.1
+done
+probe cron "a cron job" "$cron_out"
+
+check journal "journalctl -t trox_inst_env shows one entry per changing run, with the account and the change" \
+    sh -c '[ "$2" -gt "$1" ] && printf "%s\n" "$3" | grep -q olga && printf "%s\n" "$3" | grep -q ada && printf "%s\n" "$3" | grep -q OV_WORKSTATION' \
+    _ "$journal_before" "$journal_mid" "$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null)"
+check journal-quiet "a set that changes nothing logs nothing" \
+    sh -c '[ "$1" -gt 0 ] && [ "$1" = "$2" ]' _ "$journal_mid" "$journal_after"
+
+# --- reboot -------------------------------------------------------------------------------------------
+in_box systemctl reboot >/dev/null 2>&1 || true
+for _ in $(seq 1200); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.05; done
+status=0
+wait "$nspawn_pid" || status=$?
+nspawn_pid=""
+note "the container rebooted (systemd-nspawn exit $status)"
+check reboot "boots again from the same disk" boot
+check reboot-file "after the reboot the machine-wide values hold" \
+    test "$(in_box sh -c 'set -a; . /etc/environment.d/60-trox_inst_env.conf; env' | ours)" = "$expected"
+probe reboot-login "the first login after the reboot (ssh, bash) gets them" "$(login_shell bert env exit 2>&1)"
+probe reboot-manager "and so does that user's fresh user manager" "$(over_ssh bert 'systemctl --user show-environment' 2>&1)"
+check journal-reboot "the audit entries survive the reboot" \
+    sh -c '[ "$2" -ge "$1" ] && [ "$1" -gt 0 ]' _ "$journal_after" "$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)"
+
+# --- summary ------------------------------------------------------------------------------------------
+echo "session kinds (OV_WORKSTATION seen; machine-wide is $(printf '%s\n' "$expected" | sed -n 's/^OV_WORKSTATION=//p')):"
+for id in login-bash login-zsh login-fish login-tcsh ssh-command su-bash su-zsh sudo-i cron user-service user-manager; do
+    printf '     %-13s %s\n' "$id" "${seen[$id]:-none}"
+done
+if [ "$gapped" -gt 0 ]; then
+    echo "!!! $gapped EXPECTED GAPS, features this tree does not have yet: ${gaps_seen[*]}"
+fi
+echo "booted system: $(($(date +%s) - started)) s (root $root_state)"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
