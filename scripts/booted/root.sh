@@ -18,8 +18,9 @@ suite=bookworm
 # What debootstrap lays down first: a booted system with logins, the user manager, polkit and sudo.
 core=systemd,systemd-sysv,dbus,dbus-user-session,libpam-systemd,openssh-server,polkitd,pkexec,sudo,procps,login,passwd
 # Then, with apt: the other login shells, cron, a display server and its driver, a terminal driver for
-# password prompts, and the dialog's Qt runtime, so that installing the package needs no download.
-extra=(zsh fish tcsh cron xvfb xauth xdotool expect
+# password prompts, the X11 session bus launcher desktops carry, and the dialog's Qt runtime, so that
+# installing the package needs no download.
+extra=(zsh fish tcsh cron xvfb xauth xdotool expect dbus-x11
     libqt6widgets6 libqt6gui6 libqt6dbus6 libqt6core6 qt6-qpa-plugins fonts-dejavu-core)
 
 # The machine's own Debian entry: the deb822 stanza (or one-line entry) for the suite itself.

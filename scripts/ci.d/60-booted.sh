@@ -26,6 +26,7 @@ declare -A expected_gaps=(
     [cron]="a cron job gets only what PAM gives it"
     [pkexec-stale]="a machine-wide write under pkexec leaves the operator's per-user values"
     [sudo-stale]="a machine-wide write under sudo leaves the invoking user's per-user values"
+    [pkexec-bus]="under pkexec the toolkit starts a session bus as root"
     [pkexec-again]="the polkit action keeps the authorisation (auth_admin_keep)"
     [journal]="nothing is written to the system log"
     [journal-quiet]="nothing is written to the system log"
@@ -153,6 +154,9 @@ check pkexec-auth "pkexec through polkitd: pkttyagent asks for the administrator
     sh -c 'printf "%s\n" "$1" | grep -q "AUTHENTICATION COMPLETE" && printf "%s\n" "$1" | grep -qx "prompts: 1"' _ "$first"
 check pkexec-machine "the dialog run by pkexec writes the values machine-wide" \
     sh -c 'printf "%s\n" "$1" | grep -qx "OV_WORKSTATION=\"41\""' _ "$(machine_file)"
+root_buses=$(in_box pgrep -a -u root -f 'dbus-daemon|dbus-launch' 2>&1) || true
+check pkexec-bus "the dialog run by pkexec left no session bus of root's behind" test -z "$root_buses"
+[ -z "$root_buses" ] || note "$root_buses"
 check pkexec-stale "the operator's stale per-user value is gone" \
     sh -c '! printf "%s\n" "$1" | grep -q "^OV_WORKSTATION="' _ "$(user_file olga)"
 # An ssh session is remote, so polkitd applies allow_any to it; what it applies at the screen is read
