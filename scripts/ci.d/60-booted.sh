@@ -80,7 +80,9 @@ root_seconds=$(($(date +%s) - root_started))
 grep -q 'cache hit' "$work/root.log" && root_state="cached" || root_state="built in $root_seconds s"
 
 mkdir -p "$work/upper" "$work/overlay" "$work/merged"
-mount -t overlay overlay -o "lowerdir=$root,upperdir=$work/upper,workdir=$work/overlay" "$work/merged"
+# Each run boots a fresh copy: an overlay over the cached root, or a real copy where overlays fail.
+mount -t overlay overlay -o "lowerdir=$root,upperdir=$work/upper,workdir=$work/overlay" "$work/merged" 2>/dev/null ||
+    cp -a --reflink=auto "$root/." "$work/merged/"
 mkdir -p "$work/merged/srv/booted" "$work/merged/srv/trox"
 cp "$top"/scripts/booted/{dialog.sh,agent.sh,authenticate.exp} "$work/merged/srv/booted/"
 cp "$deb" "$work/merged/srv/booted/"
