@@ -23,6 +23,8 @@ declare -A expected_gaps=(
     [login-tcsh]="tcsh login shells read no /etc/profile.d and nothing else gives them the values"
     [su-zsh]="zsh login shells read no /etc/profile.d and nothing else gives them the values"
     [ssh-command]="a non-login ssh command gets only what PAM gives it"
+    [ssh-command-fish]="a non-login ssh command gets only what PAM gives it"
+    [sudo-i-zsh]="zsh login shells read no /etc/profile.d and nothing else gives them the values"
     [cron]="a cron job gets only what PAM gives it"
     [pkexec-stale]="a machine-wide write under pkexec leaves the operator's per-user values"
     [sudo-stale]="a machine-wide write under sudo leaves the invoking user's per-user values"
@@ -198,9 +200,11 @@ probe login-zsh "ssh login, zsh" "$(login_shell zoe env exit 2>&1)"
 probe login-fish "ssh login, fish" "$(login_shell fred env exit 2>&1)"
 probe login-tcsh "ssh login, tcsh" "$(login_shell tom env exit 2>&1)"
 probe ssh-command "ssh host COMMAND (bash, no login shell)" "$(over_ssh bert env 2>&1)"
+probe ssh-command-fish "ssh host COMMAND (fish, no login shell)" "$(over_ssh fred env 2>&1)"
 probe su-bash "su - (bash)" "$(in_box su - bert -c env 2>&1)"
 probe su-zsh "su - (zsh)" "$(in_box su - zoe -c env 2>&1)"
 probe sudo-i "sudo -i (bash)" "$(in_box sudo -i -u bert env 2>&1)"
+probe sudo-i-zsh "sudo -i (zsh)" "$(in_box sudo -i -u zoe env 2>&1)"
 probe user-service "a user service (systemd-run --user)" "$(over_ssh fred 'systemd-run --user --quiet --wait --pipe env' 2>&1)"
 probe user-manager "the user manager, which graphical sessions start from (systemctl --user show-environment)" \
     "$(over_ssh tom 'systemctl --user show-environment' 2>&1)"
@@ -234,8 +238,9 @@ check journal-reboot "the audit entries survive the reboot" \
 
 # --- summary ------------------------------------------------------------------------------------------
 echo "session kinds (OV_WORKSTATION seen; machine-wide is $(printf '%s\n' "$expected" | sed -n 's/^OV_WORKSTATION=//p')):"
-for id in login-bash login-zsh login-fish login-tcsh ssh-command su-bash su-zsh sudo-i cron user-service user-manager; do
-    printf '     %-13s %s\n' "$id" "${seen[$id]:-none}"
+for id in login-bash login-zsh login-fish login-tcsh ssh-command ssh-command-fish su-bash su-zsh sudo-i sudo-i-zsh \
+    cron user-service user-manager reboot-login reboot-manager; do
+    printf '     %-16s %s\n' "$id" "${seen[$id]:-none}"
 done
 if [ "$gapped" -gt 0 ]; then
     echo "!!! $gapped EXPECTED GAPS, features this tree does not have yet: ${gaps_seen[*]}"
