@@ -74,7 +74,7 @@ cleanup() {
     rm -rf "$work" "/run/systemd/nspawn/propagate/$machine"
 }
 trap cleanup EXIT
-cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null 2>&1
+cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; exit 1; }
 deb=$(ls "$work"/package/trox-inst-env_*.deb)
 root_started=$(date +%s)
 root=$(bash "$top/scripts/booted/root.sh" 2>"$work/root.log" | tail -n 1) || { cat "$work/root.log" >&2; exit 1; }
@@ -122,6 +122,8 @@ login_shell() { local user=$1; shift; printf '%s\n' "$@" | in_box ssh -T "$user@
 ours() { { grep -a '^OV_' || true; } | sort; }
 
 check boot "boots to the multi-user target (systemd, logind, sshd, polkitd)" boot
+# Nothing below means anything without a running system.
+[ "$failed" -eq 0 ] || { tail -n 30 "$work/nspawn.log"; echo "$passed passed, $failed failed"; exit 1; }
 
 # No network inside: the root already holds every dependency, so apt-get only checks them.
 apt_out=$(in_box apt-get install -y -qq "/srv/booted/$(basename "$deb")" 2>&1) || note "$apt_out"
@@ -186,9 +188,8 @@ journal_after=$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/n
 # What every fresh session must see, as the machine file now says.
 expected=$(in_box sh -c 'set -a; . /etc/environment.d/60-trox_inst_env.conf; env' | ours)
 note "machine-wide: $(printf '%s ' $expected)"
-for user in bert zoe; do
-    in_box sh -c "echo '* * * * * env > /tmp/cron-$user.env' | crontab -u $user -"
-done
+# Cron runs jobs on the minute: installed now, the job's output is collected after the other probes.
+in_box sh -c "echo '* * * * * env > /tmp/cron-bert.env' | crontab -u bert -"
 sees() { [ "$(printf '%s\n' "$1" | ours)" = "$expected" ]; }
 declare -A seen=()
 probe() { # id, description, output
@@ -210,12 +211,12 @@ probe user-manager "the user manager, which graphical sessions start from (syste
     "$(over_ssh tom 'systemctl --user show-environment' 2>&1)"
 cron_out=""
 for _ in $(seq 1500); do
-    cron_out=$(in_box cat /tmp/cron-bert.env 2>/dev/null) && break
+    in_box test -s /tmp/cron-bert.env && cron_out=$(in_box cat /tmp/cron-bert.env) && break
     sleep 0.1
 done
 probe cron "a cron job" "$cron_out"
 
-check journal "journalctl -t trox_inst_env shows one entry per changing run, with the account and the change" \
+check journal "journalctl -t trox_inst_env shows the changes, with olga under pkexec and ada under sudo" \
     sh -c '[ "$2" -gt "$1" ] && printf "%s\n" "$3" | grep -q olga && printf "%s\n" "$3" | grep -q ada && printf "%s\n" "$3" | grep -q OV_WORKSTATION' \
     _ "$journal_before" "$journal_mid" "$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null)"
 check journal-quiet "a set that changes nothing logs nothing" \
@@ -224,6 +225,7 @@ check journal-quiet "a set that changes nothing logs nothing" \
 # --- reboot -------------------------------------------------------------------------------------------
 in_box systemctl reboot >/dev/null 2>&1 || true
 for _ in $(seq 1200); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$nspawn_pid" 2>/dev/null && { note "the container did not stop within a minute"; kill -KILL "$nspawn_pid"; }
 status=0
 wait "$nspawn_pid" || status=$?
 nspawn_pid=""
