@@ -141,6 +141,7 @@ check sudo-setup "sudo trox_inst_env_cli set: the workstation's values land mach
 olga=$(over_ssh olga 'bash /srv/booted/dialog.sh :11 40 developer &&
     echo "== manager" && systemctl --user show-environment &&
     echo "== service" && systemd-run --user --quiet --wait --pipe env' 2>&1) || note "$olga"
+note "her dialog showed: $(printf '%s\n' "$olga" | sed -n 's/^box: //p' | paste -sd, -)"
 manager=$(printf '%s\n' "$olga" | sed -n '/^== manager$/,/^== service$/p' | ours)
 service=$(printf '%s\n' "$olga" | sed -n '/^== service$/,$p' | ours)
 check operator-ok "operator's Ok in the dialog on a display of her ssh session: her user manager has the values at once" \
@@ -156,13 +157,14 @@ pk=$(over_ssh olga 'PKEXEC_PASSWORD=ada-secret bash /srv/booted/dialog.sh :12 41
     echo "== again" && PKEXEC_PASSWORD=ada-secret bash /srv/booted/dialog.sh :13 escape' 2>&1) || note "$pk"
 first=$(printf '%s\n' "$pk" | sed '/^== again$/,$d')
 again=$(printf '%s\n' "$pk" | sed -n '/^== again$/,$p')
+note "the dialog under pkexec showed: $(printf '%s\n' "$first" | sed -n 's/^box: //p' | paste -sd, -)"
 check pkexec-auth "pkexec through polkitd: pkttyagent asks for the administrator's password once, and it is taken" \
     sh -c 'printf "%s\n" "$1" | grep -q "AUTHENTICATION COMPLETE" && printf "%s\n" "$1" | grep -qx "prompts: 1"' _ "$first"
 check pkexec-machine "the dialog run by pkexec writes the values machine-wide" \
     sh -c 'printf "%s\n" "$1" | grep -qx "OV_WORKSTATION=\"41\""' _ "$(machine_file)"
 root_buses=$(in_box pgrep -a -u root -f 'dbus-daemon|dbus-launch' 2>&1) || true
 check pkexec-bus "the dialog run by pkexec left no session bus of root's behind" test -z "$root_buses"
-[ -z "$root_buses" ] || note "$root_buses"
+[ -z "$root_buses" ] || note "root's: $(printf '%s\n' "$root_buses" | paste -sd ';' -)"
 check pkexec-stale "the operator's stale per-user value is gone" \
     sh -c '! printf "%s\n" "$1" | grep -q "^OV_WORKSTATION="' _ "$(user_file olga)"
 # An ssh session is remote, so polkitd applies allow_any to it; what it applies at the screen is read
