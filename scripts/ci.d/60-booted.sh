@@ -120,6 +120,14 @@ over_ssh() { local user=$1; shift; in_box ssh -T "$user@localhost" "$@"; }
 login_shell() { local user=$1; shift; printf '%s\n' "$@" | in_box ssh -T "$user@localhost"; }
 # The six values as a session sees them, one NAME=VALUE a line, sorted.
 ours() { { grep -a '^OV_' || true; } | sort; }
+# TEXT has each LINE (a grep pattern for the whole line); TEXT has no line starting with PREFIX.
+holds() {
+    local text=$1 line
+    shift
+    for line; do printf '%s\n' "$text" | grep -qx -- "$line" || return 1; done
+}
+lacks() { ! printf '%s\n' "$1" | grep -q -- "^$2"; }
+journal_lines() { in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null || true; }
 
 check boot "boots to the multi-user target (systemd, logind, sshd, polkitd)" boot
 # Nothing below means anything without a running system.
@@ -135,7 +143,7 @@ setup=$(printf 'ada-secret\n' | over_ssh ada "sudo -S -p '' trox_inst_env_cli se
 machine_file() { in_box cat /etc/environment.d/60-trox_inst_env.conf 2>/dev/null; }
 user_file() { in_box cat "/home/$1/.config/environment.d/61-trox_inst_env.conf" 2>/dev/null || true; }
 check sudo-setup "sudo trox_inst_env_cli set: the workstation's values land machine-wide" \
-    sh -c '[ "$(printf "%s\n" "$1" | grep -c "^OV_SYSTEM=\"plant_a\"$\|^OV_WORKSTATION=\"12\"$")" = 2 ]' _ "$(machine_file)"
+    holds "$(machine_file)" 'OV_SYSTEM="plant_a"' 'OV_WORKSTATION="12"'
 
 # --- the operator's own Ok --------------------------------------------------------------------------
 olga=$(over_ssh olga 'bash /srv/booted/dialog.sh :11 40 developer &&
@@ -145,51 +153,53 @@ note "her dialog showed: $(printf '%s\n' "$olga" | sed -n 's/^box: //p' | paste 
 manager=$(printf '%s\n' "$olga" | sed -n '/^== manager$/,/^== service$/p' | ours)
 service=$(printf '%s\n' "$olga" | sed -n '/^== service$/,$p' | ours)
 check operator-ok "operator's Ok in the dialog on a display of her ssh session: her user manager has the values at once" \
-    sh -c 'printf "%s\n" "$1" | grep -qx OV_WORKSTATION=40 && printf "%s\n" "$1" | grep -qx OV_DEVELOPER=true' _ "$manager"
+    holds "$manager" OV_WORKSTATION=40 OV_DEVELOPER=true
 check operator-service "a user service started afterwards (systemd-run --user) sees them" \
-    sh -c 'printf "%s\n" "$1" | grep -qx OV_WORKSTATION=40 && printf "%s\n" "$1" | grep -qx OV_SYSTEM=plant_a' _ "$service"
+    holds "$service" OV_WORKSTATION=40 OV_SYSTEM=plant_a
 check operator-own-file "without root rights the values land in her own file" \
-    sh -c 'printf "%s\n" "$1" | grep -qx "OV_WORKSTATION=\"40\""' _ "$(user_file olga)"
+    holds "$(user_file olga)" 'OV_WORKSTATION="40"'
 
 # --- "Set for all users": pkexec, polkitd, the administrator's password on a text agent ------------
-journal_before=$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)
+journal_before=$(journal_lines | wc -l)
 pk=$(over_ssh olga 'PKEXEC_PASSWORD=ada-secret bash /srv/booted/dialog.sh :12 41 &&
     echo "== again" && PKEXEC_PASSWORD=ada-secret bash /srv/booted/dialog.sh :13 escape' 2>&1) || note "$pk"
 first=$(printf '%s\n' "$pk" | sed '/^== again$/,$d')
 again=$(printf '%s\n' "$pk" | sed -n '/^== again$/,$p')
 note "the dialog under pkexec showed: $(printf '%s\n' "$first" | sed -n 's/^box: //p' | paste -sd, -)"
 check pkexec-auth "pkexec through polkitd: pkttyagent asks for the administrator's password once, and it is taken" \
-    sh -c 'printf "%s\n" "$1" | grep -q "AUTHENTICATION COMPLETE" && printf "%s\n" "$1" | grep -qx "prompts: 1"' _ "$first"
+    holds "$first" '.*AUTHENTICATION COMPLETE.*' 'prompts: 1'
 check pkexec-machine "the dialog run by pkexec writes the values machine-wide" \
-    sh -c 'printf "%s\n" "$1" | grep -qx "OV_WORKSTATION=\"41\""' _ "$(machine_file)"
+    holds "$(machine_file)" 'OV_WORKSTATION="41"'
 root_buses=$(in_box pgrep -a -u root -f 'dbus-daemon|dbus-launch' 2>&1) || true
 check pkexec-bus "the dialog run by pkexec left no session bus of root's behind" test -z "$root_buses"
 [ -z "$root_buses" ] || note "root's: $(printf '%s\n' "$root_buses" | paste -sd ';' -)"
 check pkexec-stale "the operator's stale per-user value is gone" \
-    sh -c '! printf "%s\n" "$1" | grep -q "^OV_WORKSTATION="' _ "$(user_file olga)"
+    lacks "$(user_file olga)" OV_WORKSTATION=
 # An ssh session is remote, so polkitd applies allow_any to it; what it applies at the screen is read
 # from polkitd itself.
+asks_again() {
+    holds "$again" 'prompts: 1' &&
+        holds "$(in_box pkaction --verbose --action-id com.quarnby.trox_inst_env.run 2>&1)" ' *implicit active: *auth_admin'
+}
 check pkexec-again "a second pkexec asks for the password again, and polkitd keeps no authorisation at the screen either" \
-    sh -c 'printf "%s\n" "$1" | grep -qx "prompts: 1" && printf "%s\n" "$2" | grep -q "implicit active: *auth_admin$"' \
-    _ "$again" "$(in_box pkaction --verbose --action-id com.quarnby.trox_inst_env.run 2>&1)"
+    asks_again
 
 # --- sudo from a terminal, over the administrator's own stale value --------------------------------
 over_ssh ada 'trox_inst_env_cli set OV_RESERVE_SERVER_ROOT=/srv/old-reserve' >/dev/null 2>&1 || true
 stale_before=$(user_file ada)
 sudo_out=$(printf 'ada-secret\n' | over_ssh ada "sudo -S -p '' trox_inst_env_cli set OV_RESERVE_SERVER_ROOT=/srv/trox-reserve" 2>&1) || note "$sudo_out"
 check sudo-machine "sudo trox_inst_env_cli set writes machine-wide" \
-    sh -c 'printf "%s\n" "$1" | grep -q "^OV_RESERVE_SERVER_ROOT=\"/srv/trox-reserve/\?\"$"' _ "$(machine_file)"
-check sudo-stale "the invoking user's stale per-user value is gone" \
-    sh -c 'printf "%s\n" "$1" | grep -q "^OV_RESERVE_SERVER_ROOT=.*old-reserve" && ! printf "%s\n" "$2" | grep -q "^OV_RESERVE_SERVER_ROOT="' \
-    _ "$stale_before" "$(user_file ada)"
-journal_mid=$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)
+    holds "$(machine_file)" 'OV_RESERVE_SERVER_ROOT="/srv/trox-reserve/\?"'
+stale_gone() { holds "$stale_before" 'OV_RESERVE_SERVER_ROOT=.*old-reserve.*' && lacks "$(user_file ada)" OV_RESERVE_SERVER_ROOT=; }
+check sudo-stale "the invoking user's stale per-user value is gone" stale_gone
+journal_mid=$(journal_lines | wc -l)
 again_out=$(printf 'ada-secret\n' | over_ssh ada "sudo -S -p '' trox_inst_env_cli set OV_RESERVE_SERVER_ROOT=/srv/trox-reserve" 2>&1) || note "$again_out"
-journal_after=$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)
+journal_after=$(journal_lines | wc -l)
 
 # --- everybody else's next login --------------------------------------------------------------------
 # What every fresh session must see, as the machine file now says.
 expected=$(in_box sh -c 'set -a; . /etc/environment.d/60-trox_inst_env.conf; env' | ours)
-note "machine-wide: $(printf '%s ' $expected)"
+note "machine-wide: $(printf '%s\n' "$expected" | paste -sd ' ' -)"
 # Cron runs jobs on the minute: installed now, the job's output is collected after the other probes.
 in_box sh -c "echo '* * * * * env > /tmp/cron-bert.env' | crontab -u bert -"
 sees() { [ "$(printf '%s\n' "$1" | ours)" = "$expected" ]; }
@@ -218,11 +228,9 @@ for _ in $(seq 1500); do
 done
 probe cron "a cron job" "$cron_out"
 
-check journal "journalctl -t trox_inst_env shows the changes, with olga under pkexec and ada under sudo" \
-    sh -c '[ "$2" -gt "$1" ] && printf "%s\n" "$3" | grep -q olga && printf "%s\n" "$3" | grep -q ada && printf "%s\n" "$3" | grep -q OV_WORKSTATION' \
-    _ "$journal_before" "$journal_mid" "$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null)"
-check journal-quiet "a set that changes nothing logs nothing" \
-    sh -c '[ "$1" -gt 0 ] && [ "$1" = "$2" ]' _ "$journal_mid" "$journal_after"
+logged() { [ "$journal_mid" -gt "$journal_before" ] && holds "$(journal_lines)" '.*olga.*OV_WORKSTATION.*' '.*ada.*OV_RESERVE_SERVER_ROOT.*'; }
+check journal "journalctl -t trox_inst_env shows the changes, with olga under pkexec and ada under sudo" logged
+check journal-quiet "a set that changes nothing logs nothing" test "$journal_mid" -gt 0 -a "$journal_mid" = "$journal_after"
 
 # --- reboot -------------------------------------------------------------------------------------------
 in_box systemctl reboot >/dev/null 2>&1 || true
@@ -237,8 +245,7 @@ check reboot-file "after the reboot the machine-wide values hold" \
     test "$(in_box sh -c 'set -a; . /etc/environment.d/60-trox_inst_env.conf; env' | ours)" = "$expected"
 probe reboot-login "the first login after the reboot (ssh, bash) gets them" "$(login_shell bert env exit 2>&1)"
 probe reboot-manager "and so does that user's fresh user manager" "$(over_ssh bert 'systemctl --user show-environment' 2>&1)"
-check journal-reboot "the audit entries survive the reboot" \
-    sh -c '[ "$2" -ge "$1" ] && [ "$1" -gt 0 ]' _ "$journal_after" "$(in_box journalctl -q -t trox_inst_env -o cat --no-pager 2>/dev/null | wc -l)"
+check journal-reboot "the audit entries survive the reboot" test "$journal_after" -gt 0 -a "$(journal_lines | wc -l)" -ge "$journal_after"
 
 # --- summary ------------------------------------------------------------------------------------------
 echo "session kinds (OV_WORKSTATION seen; machine-wide is $(printf '%s\n' "$expected" | sed -n 's/^OV_WORKSTATION=//p')):"
