@@ -5,7 +5,8 @@
 #   dialog.sh DISPLAY NUMBER [developer]    sets the workstation number (and ticks developer mode), Ok
 #   dialog.sh DISPLAY escape                opens the dialog and closes it with Escape
 # With PKEXEC_PASSWORD set, the dialog runs through pkexec and that password answers polkit's prompt.
-# Prints the title of every message box it dismisses ("box: TITLE") and the prompts answered.
+# Prints the title of every message box it dismisses ("box: TITLE"), the prompts answered, and any
+# session bus of root's still running when the dialog has closed ("root bus: PID COMMAND").
 set -euo pipefail
 display=$1 action=$2 developer=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -67,4 +68,8 @@ for _ in $(seq 1200); do
     sleep 0.05
 done
 kill -0 "$tool" 2>/dev/null && fail "the dialog did not close"
-wait "$tool"
+status=0
+wait "$tool" || status=$?
+# A session bus root started for the dialog lives as long as the display: look while it is still up.
+pgrep -a -u root -f 'dbus-daemon|dbus-launch' | sed 's/^/root bus: /' || true
+exit "$status"
