@@ -3,7 +3,7 @@
 # and drives it with the keyboard as tests/e2e/operator_applies.sh does.
 #
 #   dialog.sh DISPLAY NUMBER [developer]    sets the workstation number (and ticks developer mode), Ok
-#   dialog.sh DISPLAY escape                opens the dialog and closes it with Escape
+#   dialog.sh DISPLAY escape [N]            opens the dialog and closes it with Escape (N times over)
 # With PKEXEC_PASSWORD set, the dialog runs through pkexec and that password answers polkit's prompt.
 # Prints the title of every message box it dismisses ("box: TITLE"), the prompts answered, and any
 # session bus of root's still running when the dialog has closed ("root bus: PID COMMAND").
@@ -41,6 +41,11 @@ keys() {
 main=$(wait_window "Set Active TROX System") || fail "the main window did not appear"
 if [ "$action" = escape ]; then
     keys "$main" Escape
+    for _ in $(seq 2 "${3:-1}"); do
+        wait_gone "Set Active TROX System" || fail "Escape did not close the dialog"
+        main=$(wait_window "Set Active TROX System") || fail "the dialog did not appear again"
+        keys "$main" Escape
+    done
 else
     # Focus starts on the first Set button; five tabs reach the workstation's.
     keys "$main" Tab Tab Tab Tab Tab space
