@@ -57,6 +57,14 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
     }
 
     m_loaded = SettingsApplier::settingsOf(stored);
+    QStringList alsoSet;
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        if (!stored.at(i).etcEnvironment.isNull())
+            alsoSet << SettingsApplier::variableNames().at(i);
+    }
+    if (!alsoSet.isEmpty())
+        m_etcEnvironmentNote = tr("/etc/environment also sets %1: some sessions get that value.")
+                                   .arg(alsoSet.join(QLatin1String(", ")));
 
     root->setText(m_loaded.root);
     system->setText(m_loaded.system);
@@ -75,9 +83,12 @@ void trox_inst_envDialog::timerEvent(QTimerEvent *event)
 
 void trox_inst_envDialog::checkPath()
 {
-    warning->setText(EditorRules().systemExists(root->text(), system->text())
-                         ? QString()
-                         : tr("This path does not exist!"));
+    QStringList lines;
+    if (!EditorRules().systemExists(root->text(), system->text()))
+        lines << tr("This path does not exist!");
+    if (!m_etcEnvironmentNote.isEmpty())
+        lines << m_etcEnvironmentNote;
+    warning->setText(lines.join(QLatin1Char('\n')));
 }
 
 void trox_inst_envDialog::doStandAloneToggle(bool on)

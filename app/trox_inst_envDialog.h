@@ -37,4 +37,5 @@ private:
     SettingsApplier::Settings shownSettings() const;
 
     SettingsApplier::Settings m_loaded;
+    QString m_etcEnvironmentNote; // the variables another line of /etc/environment also sets
 };

@@ -1,7 +1,7 @@
 // Turns the raw figures of one benchmark run into the one table: each figure's median and spread
 // beside its floor's, and their ratio against the target. Exits 1 when a target is missed.
 //
-// Usage: bench_table [--processes runs.txt] [--inprocess benchmark.json]
+// Usage: bench_table [--processes runs.txt] [--inprocess benchmark.json] [--login runs.txt]
 //   runs.txt        bench_processes output: lines "round name wall_ms peak_rss_kb", sides "start",
 //                   "form", "empty", "core" and, when the command line was built, "cli"
 //   benchmark.json  bench_inprocess --benchmark_format=json with repetitions
@@ -169,6 +169,36 @@ int main(int argc, char *argv[])
         else
             table.rows << QStringLiteral(
                 "| CLI show vs a bare QCoreApplication, wall time | not built | | | ≤ 1.50× | skipped |");
+    }
+
+    if (inputs.contains(QStringLiteral("--login"))) {
+        QMap<QString, Rounds> wall;
+        QFile file(inputs.value(QStringLiteral("--login")));
+        if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            while (!file.atEnd()) {
+                const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+                if (fields.size() == 4)
+                    wall[QString::fromLatin1(fields.at(1))].insert(fields.at(0).toInt(),
+                                                                   fields.at(2).toDouble());
+            }
+        }
+        const QString shell = QStringLiteral("shell");
+        table.compareRounds(QStringLiteral("Login shell with the profile script (both files) vs without"),
+                            wall.value(QStringLiteral("script")), wall.value(shell), "ms", 1.3);
+        // Linear reading: per round, the script's own time per KiB at 512 KiB against that at 64 KiB.
+        Rounds perKiBBig, perKiBMid;
+        const Rounds &base = wall[shell];
+        for (auto it = base.constBegin(); it != base.constEnd(); ++it) {
+            perKiBBig.insert(it.key(),
+                             (wall[QStringLiteral("scriptbig")].value(it.key()) - it.value()) / 512);
+            perKiBMid.insert(it.key(), (wall[QStringLiteral("scriptmid")].value(it.key()) - it.value()) / 64);
+        }
+        table.compareRounds(
+            QStringLiteral("Profile script's cost per KiB of machine file, 512 KiB vs 64 KiB"), perKiBBig,
+            perKiBMid, "ms", 1.3);
+        table.compareRounds(
+            QStringLiteral("Login shell with the profile script on the machine's real folders vs without"),
+            wall.value(QStringLiteral("generator")), wall.value(shell), "ms", 0);
     }
 
     if (inputs.contains(QStringLiteral("--inprocess"))) {

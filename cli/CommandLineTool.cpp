@@ -88,9 +88,11 @@ int CommandLineTool::run(const QStringList &arguments)
                     "       trox_inst_env_cli set NAME=VALUE... [--stand-alone | --no-stand-alone]\n"
                     "                             [--developer | --no-developer] [--dry-run]\n"
                     "\n"
-                    "show  each value as a new login gets it and where it comes from (machine, user,\n"
-                    "      inherited), whether this session still has another value, the workstation\n"
-                    "      number in the three profile files and the last known server.\n"
+                    "show  each value as a new graphical login or login shell gets it from the\n"
+                    "      environment.d files and where it comes from (machine, user, inherited),\n"
+                    "      another value /etc/environment gives, whether this session still has another\n"
+                    "      value, the workstation number in the three profile files and the last known\n"
+                    "      server.\n"
                     "set   checks the values as the dialog's editors do, then writes what differs from\n"
                     "      the stored values as the dialog's Ok does. NAME is OV_ROOT, OV_SYSTEM,\n"
                     "      OV_SERVER_ROOT, OV_RESERVE_SERVER_ROOT or OV_WORKSTATION. Each change is\n"
@@ -152,12 +154,19 @@ int CommandLineTool::show(bool json)
                               {QStringLiteral("source"), sourceName(variable.source)}};
             if (older)
                 entry.insert(QStringLiteral("session"), jsonText(session));
+            if (!variable.etcEnvironment.isNull())
+                entry.insert(QStringLiteral("etcEnvironment"), jsonText(variable.etcEnvironment));
             variables.insert(name, entry);
             continue;
         }
         m_out << name << '=' << shownText(variable.value) << "  [" << sourceName(variable.source) << ']';
         if (older)
             m_out << "  " << tr("this session still has: %1").arg(shownText(session));
+        if (!variable.etcEnvironment.isNull())
+            m_out << "  "
+                  << tr("/etc/environment also sets: %1 (cron, ssh commands and shells without "
+                        "/etc/profile.d get that)")
+                         .arg(shownText(variable.etcEnvironment));
         m_out << '\n';
     }
 

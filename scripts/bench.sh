@@ -46,6 +46,31 @@ fi
 echo "P1 and the command line: $runs interleaved rounds of whole processes..." >&2
 "$bin/bench_processes" "$runs" 3 "${sides[@]}" >"$work/processes.txt"
 
+# A login shell's start with the profile script against the same shell without it, in the same
+# rounds: the script reading both of the tool's files itself (under the prefix), the same with
+# machine files of 64 KiB and 512 KiB (the cost per KiB must not grow), and, without the prefix, the
+# machine's real folders and the user's file (read by the shell itself where every file is plain,
+# else by systemd's generator).
+login=$work/login
+mkdir -p "$login/prefix/etc/environment.d" "$login/home/.config/environment.d" "$login/big/etc/environment.d" \
+    "$login/mid/etc/environment.d"
+printf 'OV_ROOT="/srv/trox/systems"\nOV_SYSTEM="alpha"\nOV_SERVER_ROOT="/srv/trox/systems"\nOV_RESERVE_SERVER_ROOT="/srv/r"\nOV_WORKSTATION="12"\nOV_DEVELOPER="false"\n' \
+    >"$login/prefix/etc/environment.d/60-trox_inst_env.conf"
+printf 'OV_WORKSTATION="13"\n' >"$login/home/.config/environment.d/61-trox_inst_env.conf"
+{
+    cat "$login/prefix/etc/environment.d/60-trox_inst_env.conf"
+    for i in $(seq 8192); do printf '# %s padding to a large file, read and skipped by every login\n' "$i"; done
+} | head -c 524288 >"$login/big/etc/environment.d/60-trox_inst_env.conf"
+head -c 65536 "$login/big/etc/environment.d/60-trox_inst_env.conf" >"$login/mid/etc/environment.d/60-trox_inst_env.conf"
+shell=("$(command -v env)" -i "HOME=$login/home" PATH=/usr/bin:/bin)
+script=$top/packaging/trox_inst_env.sh
+echo "login shells: $runs interleaved rounds..." >&2
+"$bin/bench_processes" "$runs" 3 -- shell "${shell[@]}" bash -l -c : \
+    -- script "${shell[@]}" "TROX_INST_ENV_PREFIX=$login/prefix" bash -l -c ". '$script'" \
+    -- scriptmid "${shell[@]}" "TROX_INST_ENV_PREFIX=$login/mid" bash -l -c ". '$script'" \
+    -- scriptbig "${shell[@]}" "TROX_INST_ENV_PREFIX=$login/big" bash -l -c ". '$script'" \
+    -- generator "${shell[@]}" bash -l -c ". '$script'" >"$work/login.txt"
+
 echo "P2-P4: $reps interleaved repetitions at sizes $sizes..." >&2
 mkdir -p "$work/inprocess"
 "$bin/bench_inprocess" --workdir="$work/inprocess" --sizes="$sizes" \
@@ -53,4 +78,4 @@ mkdir -p "$work/inprocess"
     --benchmark_format=json --benchmark_out="$work/inprocess.json" --benchmark_out_format=json \
     >/dev/null 2>"$work/inprocess.log" || { cat "$work/inprocess.log" >&2; exit 1; }
 
-"$bin/bench_table" --processes "$work/processes.txt" --inprocess "$work/inprocess.json"
+"$bin/bench_table" --processes "$work/processes.txt" --inprocess "$work/inprocess.json" --login "$work/login.txt"

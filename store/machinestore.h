@@ -43,6 +43,10 @@ struct StoredVariable
     QString value;         // null when unset
     Source source = Unset; // Machine: the machine-wide store; User: the per-user store wins;
                            // Inherited: neither store sets it, taken from this process's environment
+    // Linux: the value a line of /etc/environment other than the tool's own gives, which sessions
+    // that read only that file (cron, "ssh host COMMAND", shells without /etc/profile.d) get;
+    // null when no such line sets it.
+    QString etcEnvironment;
     bool isSet() const { return source != Unset; }
 };
 

@@ -1,6 +1,8 @@
 #include "envfile.h"
 #include "../ValueRules.h"
 
+#include <algorithm>
+
 namespace EnvFile {
 
 namespace {
@@ -234,6 +236,11 @@ QList<Assignment> parse(const QByteArray &contents)
     return parse(contents, nullptr);
 }
 
+bool isValidUtf8(const QByteArray &text)
+{
+    return isStrictUtf8(text);
+}
+
 bool isLoginReadable(const QByteArray &contents)
 {
     if (contents.contains('\0'))
@@ -243,6 +250,15 @@ bool isLoginReadable(const QByteArray &contents)
             return false;
     }
     return true;
+}
+
+bool assignsNothing(const QByteArray &text)
+{
+    State end = PreKey;
+    const QList<Assignment> assignments = parse(text, &end);
+    return end == PreKey && std::none_of(assignments.cbegin(), assignments.cend(), [](const Assignment &a) {
+               return a.hasValue && isValidName(a.name);
+           });
 }
 
 QByteArray assignmentLine(const QByteArray &name, const QByteArray &value)

@@ -25,10 +25,17 @@ QList<Assignment> parse(const QByteArray &contents);
 
 bool isValidName(const QByteArray &name);
 
+// UTF-8 as systemd takes it: shortest forms only, no surrogates, no noncharacters.
+bool isValidUtf8(const QByteArray &text);
+
 // False when systemd's generator cannot read the file as its lines say, whatever is written into it:
 // a NUL byte makes it skip the whole file, a value that is not valid UTF-8 makes it fail outright
 // and the login lose every environment.d variable.
 bool isLoginReadable(const QByteArray &contents);
+
+// True when the text ends where a new assignment could start, having assigned no variable: lines
+// put before others then change nothing the generator reads from them.
+bool assignsNothing(const QByteArray &text);
 
 // The line (without line break) that gives the variable exactly this value once expanded; a %NAME%
 // reference expands to NAME's value where that is defined and stays literal where it is not.

@@ -4,6 +4,7 @@
 #include "atomicfile.h"
 #include "busprobe.h"
 #include "envfile.h"
+#include "etcenvironment.h"
 #include "loginenvironment.h"
 #include "machinepaths.h"
 #include "profilefile.h"
@@ -124,6 +125,46 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
     return error;
 }
 
+// pam_env gives sessions that read no environment.d file (cron, "ssh host COMMAND", a zsh or fish
+// login) /etc/environment: the tool's lines there carry what the machine's environment.d files give
+// its variables, which a value built on another variable, or one pam_env cannot read back, cannot be.
+void keepEtcEnvironmentInStep()
+{
+    const auto isToolVariable = [](const QByteArray &name) {
+        return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
+                           [&](const char *tool) { return name == tool; });
+    };
+    const QList<LoginEnvironment::Variable> machine =
+        LoginEnvironment::compute([](const QByteArray &) { return std::nullopt; }, isToolVariable, false);
+    QList<QByteArray> names;
+    QList<QByteArray> lines;
+    for (const char *tool : toolVariables) {
+        names.append(tool);
+        const auto found = std::find_if(machine.cbegin(), machine.cend(),
+                                        [&](const LoginEnvironment::Variable &v) { return v.name == tool; });
+        if (found == machine.cend())
+            continue;
+        const QByteArray line =
+            found->untrusted ? QByteArray() : EtcEnvironment::managedLine(tool, found->value);
+        if (line.isNull())
+            qDebug("%s left out of %s: its value %s", tool, EtcEnvironment::path,
+                   found->untrusted ? "refers to a variable outside the tool's"
+                                    : "holds a '#' or is too long for pam_env to read back");
+        else
+            lines.append(line);
+    }
+    const QString path = MachinePaths::machinePath(QLatin1String(EtcEnvironment::path));
+    if (lines.isEmpty() && !QFile::exists(path))
+        return;
+    AtomicFile::Options options;
+    options.readableByAll = true;
+    const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
+        return EtcEnvironment::setManaged(contents, names, lines);
+    });
+    if (result.error)
+        logFailure(QString(), path, QString(), quint32(result.error));
+}
+
 } // namespace
 
 quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value)
@@ -163,6 +204,8 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
 
     const quint32 machineError =
         setRegistryValues(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid);
+    if (machineError == 0)
+        keepEtcEnvironmentInStep();
     // A lock held past the wait is another writer at work, not a reason to land elsewhere.
     const quint32 userError =
         machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
@@ -227,12 +270,10 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
 QList<StoredVariable> loadStoredVariables(const QStringList &names)
 {
     // The environment the login starts from is taken to be this process's.
-    const QList<LoginEnvironment::Variable> login =
-        LoginEnvironment::compute([](const QByteArray &name) -> std::optional<QByteArray> {
-            if (!qEnvironmentVariableIsSet(name.constData()))
-                return std::nullopt;
-            return qgetenv(name.constData());
-        });
+    const QList<LoginEnvironment::Variable> login = LoginEnvironment::login();
+    QByteArray etc;
+    SafeFile::read(MachinePaths::machinePath(QLatin1String(EtcEnvironment::path)), etc);
+    const QList<EtcEnvironment::Line> etcLines = EtcEnvironment::read(etc);
 
     QList<StoredVariable> result;
     for (const QString &name : names) {
@@ -249,6 +290,13 @@ QList<StoredVariable> loadStoredVariables(const QStringList &names)
         }
         if (stored.isSet() && stored.value.isNull())
             stored.value = QStringLiteral(""); // set, though empty: only an unset value is null
+        for (const EtcEnvironment::Line &line : etcLines) {
+            if (line.name != key || line.managed)
+                continue;
+            stored.etcEnvironment = line.value ? QString::fromUtf8(*line.value) : QString();
+            if (line.value && stored.etcEnvironment.isNull())
+                stored.etcEnvironment = QStringLiteral("");
+        }
         result.append(stored);
     }
     return result;

@@ -31,6 +31,8 @@ class tst_machinestore : public QObject
 private Q_SLOTS:
     void machineFile_data();
     void machineFile();
+    void etcEnvironmentInStep_data();
+    void etcEnvironmentInStep();
     void keys_data();
     void keys();
     void refusedInput_data();
@@ -42,6 +44,7 @@ private Q_SLOTS:
     void describesErrors();
     void loadsWhatTheLoginGets_data();
     void loadsWhatTheLoginGets();
+    void generatorRunAgreesWithOwnReading();
 };
 
 void tst_machinestore::machineFile_data()
@@ -78,6 +81,49 @@ void tst_machinestore::machineFile()
     QCOMPARE(QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{"60-trox_inst_env.conf"});
     QCOMPARE(Sandbox::readFile(userEnvFile(sandbox.userConfig())), user); // the login's own value stays
+}
+
+void tst_machinestore::etcEnvironmentInStep_data()
+{
+    QTest::addColumn<QString>("value"); // OV_ROOT, written machine-wide beside OV_SYSTEM=plant
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray plant("export OV_SYSTEM=\"plant\"\n");
+    QTest::newRow("put first, the rest kept")
+        << "/new" << QByteArray("PATH=\"/x\" \\\n# c\nOV_ROOT=/admin")
+        << "export OV_ROOT=\"/admin\"\n" + plant + "PATH=\"/x\" \\\n# c\nOV_ROOT=/admin";
+    QTest::newRow("stale line replaced, quotes and blanks kept")
+        << " a \"b' $c \\"
+        << "LANG=C\n  export OV_ROOT=\"/old\"\n" + plant
+        << "export OV_ROOT=\" a \"b' $c \\\"\n" + plant + "LANG=C\n";
+    QTest::newRow("a '#' pam_env would cut off: no line")
+        << "/a#b" << QByteArray("export OV_ROOT=\"/old\"\n") << plant;
+    QTest::newRow("built on another variable: no line") << "%HOME%/x" << QByteArray() << plant;
+    QTest::newRow("built on the tool's own: the value it gives")
+        << "%OV_SYSTEM%/x" << QByteArray() << "export OV_ROOT=\"plant/x\"\n" + plant;
+}
+
+void tst_machinestore::etcEnvironmentInStep()
+{
+    QFETCH(QString, value);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    Sandbox sandbox;
+    const QString etc = sandbox.machine("/etc/environment");
+    if (!before.isNull())
+        QVERIFY(Sandbox::writeFile(etc, before));
+    // As Debian's systemd links it.
+    const QString link = sandbox.machine("/usr/lib/environment.d/99-environment.conf");
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()) && QFile::link("../../../etc/environment", link));
+    const QList<VariableWrite> writes = setEnvironmentVariables({{"OV_SYSTEM", "plant"}, {"OV_ROOT", value}});
+    QCOMPARE(writes.constFirst().where, VariableWrite::MachineWide);
+    QCOMPARE(Sandbox::readFile(etc), after);
+    QCOMPARE(modeOf(etc), 0644);
+    if (!generatorAvailable())
+        return;
+    // The generator reads /etc/environment too (Debian's 99-environment.conf): not the tool's lines.
+    const auto generated = loginReading(after, sandbox.root());
+    QCOMPARE(generated.value("OV_SYSTEM", "<unset>"), QByteArray("<unset>"));
 }
 
 void tst_machinestore::keys_data()
@@ -267,18 +313,41 @@ void tst_machinestore::loadsWhatTheLoginGets_data()
     QTest::addColumn<QByteArray>("machine");
     QTest::addColumn<QByteArray>("user");
     QTest::addColumn<QStringList>("inherited");
-    QTest::addColumn<QStringList>("loaded"); // OV_ROOT, OV_SYSTEM, OV_SERVER_ROOT as "source:value"
+    // Other files as "path=contents", a path under the prefix, or under the user's configuration
+    // folder when it starts with "~/".
+    QTest::addColumn<QStringList>("others");
+    // OV_ROOT, OV_SYSTEM, OV_SERVER_ROOT as "source:value", then "|value" /etc/environment also gives.
+    QTest::addColumn<QStringList>("loaded");
     QTest::newRow("user over machine, inherited only where neither sets it")
         << QByteArray("OV_ROOT=/m\nOV_SYSTEM=plant\n") << QByteArray("OV_ROOT=/u\n")
-        << QStringList{"OV_ROOT=/stale", "OV_SYSTEM=stale", "OV_SERVER_ROOT=/inherited"}
+        << QStringList{"OV_ROOT=/stale", "OV_SYSTEM=stale", "OV_SERVER_ROOT=/inherited"} << QStringList{}
         << QStringList{"user:/u", "machine:plant", "inherited:/inherited"};
     QTest::newRow("references expanded in file order")
         << QByteArray("OV_ROOT=/srv\nOV_SERVER_ROOT=\"${OV_ROOT}/x\"\nOV_SYSTEM=${TROX_BASE:-none}/s\n")
-        << QByteArray("OV_ROOT=\"${OV_ROOT}/mine\"\n") << QStringList{"TROX_BASE=/base"}
+        << QByteArray("OV_ROOT=\"${OV_ROOT}/mine\"\n") << QStringList{"TROX_BASE=/base"} << QStringList{}
         << QStringList{"user:/srv/mine", "machine:/base/s", "machine:/srv/x"};
     QTest::newRow("no value after '=' sets nothing; the tool's empty value does")
         << QByteArray("OV_ROOT=\nOV_SYSTEM=\"${OV_SYSTEM:+}\"\n") << QByteArray() << QStringList{}
-        << QStringList{"unset:", "machine:", "unset:"};
+        << QStringList{} << QStringList{"unset:", "machine:", "unset:"};
+    QTest::newRow("a later file wins, a same name masks, another folder adds")
+        << QByteArray("OV_ROOT=/m\nOV_SYSTEM=plant\n") << QByteArray()
+        << QStringList{"OV_SERVER_ROOT=/inherited"}
+        << QStringList{"/usr/lib/environment.d/70-site.conf=OV_ROOT=/site",
+                       "~/environment.d/80-mine.conf=OV_SYSTEM=${OV_SYSTEM}-mine",
+                       "/run/environment.d/10-early.conf=OV_SERVER_ROOT=/early",
+                       "/usr/local/lib/environment.d/10-early.conf=OV_SERVER_ROOT=/masked"}
+        << QStringList{"machine:/site", "user:plant-mine", "machine:/early"};
+    QTest::newRow("a NUL skips its file") << QByteArray("OV_ROOT=/m\n") << QByteArray() << QStringList{}
+                                          << QStringList{"/etc/environment.d/10-nul.conf=OV_SYSTEM=x\\0"}
+                                          << QStringList{"machine:/m", "unset:", "unset:"};
+    QTest::newRow("a value not UTF-8 gives the login nothing")
+        << QByteArray("OV_ROOT=/m\n") << QByteArray() << QStringList{}
+        << QStringList{"/etc/environment.d/90-bad.conf=X=\\xff"} << QStringList{"unset:", "unset:", "unset:"};
+    QTest::newRow("/etc/environment beside the tool's own line there")
+        << QByteArray("OV_ROOT=/m\nOV_SYSTEM=plant\n") << QByteArray() << QStringList{}
+        << QStringList{"/etc/environment=export OV_ROOT=\"/m\"\nOV_SYSTEM='pam' # "
+                       "note\nOV_SERVER_ROOT=\\\n/x"}
+        << QStringList{"machine:/m", "machine:plant|pam' ", "unset:|/x"}; // pam_env keeps an inner quote
 }
 
 void tst_machinestore::loadsWhatTheLoginGets()
@@ -286,10 +355,18 @@ void tst_machinestore::loadsWhatTheLoginGets()
     QFETCH(QByteArray, machine);
     QFETCH(QByteArray, user);
     QFETCH(QStringList, inherited);
+    QFETCH(QStringList, others);
     QFETCH(QStringList, loaded);
     Sandbox sandbox;
     QVERIFY(Sandbox::writeFile(machineEnvFile(sandbox), machine));
     QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), user));
+    for (const QString &other : std::as_const(others)) {
+        const QString path = other.section(QLatin1Char('='), 0, 0);
+        const QByteArray contents = other.section(QLatin1Char('='), 1).toUtf8().replace("\\xff", "\xff");
+        QVERIFY(Sandbox::writeFile(path.startsWith(QLatin1Char('~')) ? sandbox.userConfig() + path.mid(1)
+                                                                     : sandbox.machine(path),
+                                   QByteArray(contents).replace("\\0", QByteArray(1, '\0'))));
+    }
     Sandbox::setVariables(inherited);
 
     const QList<StoredVariable> variables = loadStoredVariables(
@@ -299,9 +376,33 @@ void tst_machinestore::loadsWhatTheLoginGets()
     QStringList shown;
     for (const StoredVariable &variable : variables) {
         QCOMPARE(variable.value.isNull(), !variable.isSet());
-        shown.append(QLatin1String(sources[variable.source]) + QLatin1Char(':') + variable.value);
+        shown.append(
+            QLatin1String(sources[variable.source]) + QLatin1Char(':') + variable.value +
+            (variable.etcEnvironment.isNull() ? QString() : QLatin1Char('|') + variable.etcEnvironment));
     }
     QCOMPARE(shown, loaded);
+}
+
+void tst_machinestore::generatorRunAgreesWithOwnReading()
+{
+    if (!generatorAvailable())
+        QSKIP("systemd's environment generator is not installed");
+    // The machine's real folders, only read: without a prefix the generator itself is run, with "/"
+    // as the prefix the same folders are read by the tool.
+    Sandbox sandbox;
+    QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()),
+                               "OV_ROOT=\"${OV_ROOT:-d}/${HOME}\"\nOV_SYSTEM=\"a\tb\\\\c\"\nOV_SERVER_ROOT=\"${OV_SERVER_ROOT:+}\"\n"));
+    Sandbox::setVariables({"OV_ROOT=inherited"});
+    const QStringList names = {"OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT"};
+    qunsetenv("TROX_INST_ENV_PREFIX");
+    const QList<StoredVariable> generated = loadStoredVariables(names);
+    qputenv("TROX_INST_ENV_PREFIX", "/");
+    const QList<StoredVariable> own = loadStoredVariables(names);
+    QCOMPARE(generated.at(0).value, "d/" + sandbox.home());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        QCOMPARE(generated.at(i).value, own.at(i).value);
+        QCOMPARE(generated.at(i).source, own.at(i).source);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_machinestore)
