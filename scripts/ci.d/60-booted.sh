@@ -18,14 +18,7 @@ build=${BUILD_DIR:-$top/build}
 
 # step id -> the feature it waits for. Keep in step with what the tree really does.
 declare -A expected_gaps=(
-    [login-zsh]="zsh login shells read no /etc/profile.d and nothing else gives them the values"
-    [login-fish]="fish login shells read no /etc/profile.d and nothing else gives them the values"
-    [login-tcsh]="tcsh login shells read no /etc/profile.d and nothing else gives them the values"
-    [su-zsh]="zsh login shells read no /etc/profile.d and nothing else gives them the values"
-    [ssh-command]="a non-login ssh command gets only what PAM gives it"
-    [ssh-command-fish]="a non-login ssh command gets only what PAM gives it"
     [sudo-i-zsh]="Debian's sudo -i runs no pam_env, and a zsh login reads no /etc/profile.d"
-    [cron]="a cron job gets only what PAM gives it"
     [pkexec-stale]="a machine-wide write under pkexec leaves the operator's per-user values"
     [sudo-stale]="a machine-wide write under sudo leaves the invoking user's per-user values"
     [pkexec-bus]="under pkexec the toolkit starts a session bus as root"
