@@ -33,6 +33,7 @@ struct VariableWrite
     Where where = Nowhere;
     quint32 machineError = 0; // 0 when the machine-wide write succeeded
     quint32 userError = 0;    // result of the per-user attempt, when one was made
+    bool changed = false;     // the store held another value before; false when it held this one
     bool written() const { return where != Nowhere; }
 };
 
@@ -55,6 +56,37 @@ struct StoredVariable
 // process environment only for a variable that neither file sets. Windows: the process environment
 // (every set variable is Inherited), exactly as the tool always read it.
 QList<StoredVariable> loadStoredVariables(const QStringList &names);
+
+// The named variables as the machine-wide store alone gives them, in the order given, references
+// expanded as a login expands them; unset (null value) where that store does not set one. A user's
+// own values are left out: they are no reason to skip or make a machine-wide write.
+QList<StoredVariable> loadMachineVariables(const QStringList &names);
+
+// Which of the assignments would change what the machine-wide store holds; writes nothing. A store
+// that cannot tell says true.
+QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments);
+
+// The user a privileged process acts for: who ran it through sudo or pkexec. Their own values would
+// hide what is written machine-wide.
+struct InvokingUser
+{
+    QString account; // empty when the process acts for no other user
+    QString file;    // that user's per-user store
+    quint32 error = 0;
+    QList<QPair<QString, QString>> removed; // name and the value it had
+};
+
+// Removes the named variables from the per-user store of the invoking user (see InvokingUser), as
+// that user would: their links and directories are never followed on root's authority. With
+// `dryRun` only says what it would remove. Nothing for an unprivileged process or a direct root login.
+InvokingUser removeInvokingUserVariables(const QStringList &names, bool dryRun);
+
+// One entry in the system log (identifier trox_inst_env): who changed what, one line each given in
+// `changes`. Nothing is logged for an empty list.
+void logChanges(const QStringList &changes);
+
+// The full path a profile file name stands for, as writeProfileString() resolves it.
+QString profilePath(const QString &fileName);
 
 // Writes one expandable string value into an existing key; 0 or the platform's error code.
 quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value);

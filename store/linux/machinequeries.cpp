@@ -1,4 +1,5 @@
 #include "../machinestore.h"
+#include "../safefile.h"
 #include "machinepaths.h"
 #include "profilefile.h"
 
@@ -13,14 +14,11 @@ QString readProfileString(const QString &section, const QString &key, const QStr
 {
     if (fileName.isEmpty())
         return QString();
-    const QString path = fileName.contains(QLatin1Char('/'))
-                             ? fileName
-                             : MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) +
-                                   QLatin1Char('/') + fileName;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Asked before every write, of files anyone may have put a FIFO or a link in place of.
+    QByteArray contents;
+    if (SafeFile::read(profilePath(fileName), contents) != 0)
         return QString();
-    const QByteArray value = ProfileFile::value(file.readAll(), section.toUtf8(), key.toUtf8());
+    const QByteArray value = ProfileFile::value(contents, section.toUtf8(), key.toUtf8());
     return value.isNull() ? QString() : QString::fromUtf8(value);
 }
 

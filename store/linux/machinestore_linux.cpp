@@ -14,6 +14,8 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -87,7 +89,9 @@ namespace {
 
 // Sets several values of one key with a single replacement of its file. A failure is logged for
 // each value, as separate writes would have been.
-quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair<QString, QString>> &values)
+// `differs`, when given, gets for each value whether it changed what the file holds.
+quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair<QString, QString>> &values,
+                          QList<bool> *differs = nullptr)
 {
     const QString path = environmentFile(root, subKey);
     quint32 error = path.isEmpty() ? ENOENT : 0;
@@ -107,8 +111,13 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
     if (!error) {
         const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
             QByteArray changed = contents;
+            if (differs)
+                differs->clear();
             for (const auto &[name, value] : values) {
-                changed = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
+                const QByteArray next = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
+                if (differs)
+                    differs->append(next != changed);
+                changed = next;
                 if (changed.isNull())
                     break;
             }
@@ -202,21 +211,25 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
     if (valid.isEmpty())
         return writes;
 
-    const quint32 machineError =
-        setRegistryValues(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid);
+    QList<bool> differs;
+    const quint32 machineError = setRegistryValues(
+        Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid, &differs);
     if (machineError == 0)
         keepEtcEnvironmentInStep();
     // A lock held past the wait is another writer at work, not a reason to land elsewhere.
     const quint32 userError =
         machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
             ? 0
-            : setRegistryValues(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey), valid);
-    for (const qsizetype i : std::as_const(validIndex)) {
-        writes[i].machineError = machineError;
-        writes[i].userError = userError;
-        writes[i].where = machineError == 0 ? VariableWrite::MachineWide
-                          : userError == 0  ? VariableWrite::PerUser
-                                            : VariableWrite::Nowhere;
+            : setRegistryValues(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey), valid,
+                                &differs);
+    for (qsizetype k = 0; k < validIndex.size(); ++k) {
+        VariableWrite &write = writes[validIndex.at(k)];
+        write.machineError = machineError;
+        write.userError = userError;
+        write.where = machineError == 0 ? VariableWrite::MachineWide
+                      : userError == 0  ? VariableWrite::PerUser
+                                        : VariableWrite::Nowhere;
+        write.changed = write.written() && differs.value(k, true);
     }
     return writes;
 }
@@ -242,9 +255,7 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
         return ENOENT;
 
     const bool bare = !fileName.contains(QLatin1Char('/'));
-    const QString path = bare ? MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) +
-                                    QLatin1Char('/') + fileName
-                              : fileName;
+    const QString path = profilePath(fileName);
     const QByteArray sectionBytes = section.toUtf8();
     const QByteArray keyBytes = key.toUtf8();
     const QByteArray valueBytes = value.toUtf8();
@@ -300,6 +311,66 @@ QList<StoredVariable> loadStoredVariables(const QStringList &names)
         result.append(stored);
     }
     return result;
+}
+
+QList<StoredVariable> loadMachineVariables(const QStringList &names)
+{
+    QByteArray contents;
+    SafeFile::read(MachinePaths::machinePath(QLatin1String(MachinePaths::machineEnvironmentFile)), contents);
+    // As a login reads the file on its own: its assignments in order, each reference to one of its
+    // own variables seeing the value so far, any other the environment the login starts from.
+    QHash<QByteArray, QByteArray> values;
+    QSet<QByteArray> assigned;
+    const QList<EnvFile::Assignment> assignments =
+        EnvFile::isLoginReadable(contents) ? EnvFile::parse(contents) : QList<EnvFile::Assignment>();
+    for (const EnvFile::Assignment &assignment : assignments)
+        assigned.insert(assignment.name);
+    const EnvFile::Lookup lookup = [&](const QByteArray &name) -> std::optional<QByteArray> {
+        if (values.contains(name))
+            return values.value(name);
+        if (name.isEmpty() || assigned.contains(name) || !qEnvironmentVariableIsSet(name.constData()))
+            return std::nullopt;
+        return qgetenv(name.constData());
+    };
+    for (const EnvFile::Assignment &assignment : assignments) {
+        if (assignment.hasValue && EnvFile::isValidName(assignment.name))
+            values.insert(assignment.name, EnvFile::expand(assignment.value, lookup));
+    }
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        const auto found = values.constFind(name.toUtf8());
+        if (found != values.constEnd()) {
+            stored.value = QString::fromUtf8(EnvFile::loginValue(*found));
+            if (stored.value.isNull())
+                stored.value = QStringLiteral("");
+            stored.source = StoredVariable::Machine;
+        }
+        result.append(stored);
+    }
+    return result;
+}
+
+QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments)
+{
+    QByteArray contents;
+    SafeFile::read(MachinePaths::machinePath(QLatin1String(MachinePaths::machineEnvironmentFile)), contents);
+    QList<bool> differ;
+    for (const auto &[name, value] : assignments) {
+        const QByteArray next = EnvFile::setVariable(contents, name.toLatin1(), value.toUtf8());
+        differ.append(next.isNull() || next != contents);
+        if (!next.isNull())
+            contents = next;
+    }
+    return differ;
+}
+
+QString profilePath(const QString &fileName)
+{
+    if (fileName.contains(QLatin1Char('/')))
+        return fileName;
+    return MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) + QLatin1Char('/') +
+           fileName;
 }
 
 void broadcastEnvironmentChange()

@@ -22,3 +22,30 @@ QString accountName()
 {
     return QString::fromStdWString(Win32Store::accountName());
 }
+
+// Windows reads its values from the process environment, as the tool always did there; a value is
+// taken to differ, and the registry gives the per-user landing no reason to be undone.
+QList<StoredVariable> loadMachineVariables(const QStringList &names)
+{
+    return loadStoredVariables(names);
+}
+
+QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments)
+{
+    return QList<bool>(assignments.size(), true);
+}
+
+InvokingUser removeInvokingUserVariables(const QStringList &, bool)
+{
+    return {};
+}
+
+void logChanges(const QStringList &)
+{
+    // The event log needs a registered source; the operator's dialog says what it wrote.
+}
+
+QString profilePath(const QString &fileName)
+{
+    return fileName;
+}

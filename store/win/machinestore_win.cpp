@@ -70,6 +70,7 @@ VariableWrite setEnvironmentVariable(const QString &name, const QString &value)
     }
     write.machineError = result.machineError;
     write.userError = result.userError;
+    write.changed = write.written(); // the registry is not read back first
     return write;
 }
 
