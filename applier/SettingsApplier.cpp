@@ -26,7 +26,7 @@ void addVariable(QList<SettingsApplier::Step> &steps, const char *name, const QS
 
 // All variables go to the store in one call, ahead of the files, so that a store keeping them in a
 // file replaces it once per Ok rather than once more for the developer flag after the profiles.
-void writeVariables(QList<SettingsApplier::Outcome> &variables)
+void writeVariables(QList<SettingsApplier::Outcome> &variables, QList<SettingsApplier::Outcome> &copies)
 {
     if (variables.isEmpty())
         return;
@@ -44,6 +44,12 @@ void writeVariables(QList<SettingsApplier::Outcome> &variables)
                                                                     : SettingsApplier::Outcome::Failed;
         if (!write.written())
             outcome.error = write.userError ? write.userError : write.machineError;
+        if (write.sessionCopyError && copies.isEmpty()) {
+            SettingsApplier::Outcome copy;
+            copy.step = {SettingsApplier::Step::SessionCopy, write.sessionCopy, QString(), QString()};
+            copy.error = write.sessionCopyError;
+            copies.append(copy);
+        }
     }
 }
 
@@ -176,6 +182,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
     }
 
     QList<Outcome> variables;
+    QList<Outcome> sessionCopies;
     for (const Step &step : std::as_const(needed)) {
         if (step.kind == Step::Variable)
             variables.append(Outcome{step});
@@ -186,7 +193,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             outcome.changed = true;
         }
     } else {
-        writeVariables(variables);
+        writeVariables(variables, sessionCopies);
     }
     auto nextVariable = variables.cbegin();
     QStringList machineWide;
@@ -232,6 +239,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             change.key = profileKey();
             break;
         case Step::InvokingUserFile: // made below, never planned
+        case Step::SessionCopy:
             break;
         }
         if (outcome.landing != Outcome::Failed && (step.kind != Step::Variable || outcome.changed))
@@ -258,6 +266,8 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
         report.outcomes.append(outcome);
     }
 
+    report.outcomes += sessionCopies;
+
     if (!dryRun) {
         QStringList lines;
         for (const Change &change : std::as_const(report.changes))
@@ -265,6 +275,7 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
         logChanges(lines);
         if (report.changed)
             broadcastEnvironmentChange();
+        report.nextLoginOnly = report.changed && !reachesOwnSession();
     }
     return report;
 }
@@ -276,6 +287,15 @@ bool SettingsApplier::Report::allWritten() const
             return false;
     }
     return true;
+}
+
+QString SettingsApplier::Report::sessionNote() const
+{
+    if (!nextLoginOnly)
+        return QString();
+    return tr("This tool ran as %1 without a session bus of its own, so the running session could not be "
+              "told: its programs see the new values after the next login.")
+        .arg(account);
 }
 
 QStringList SettingsApplier::Report::failures() const
@@ -293,8 +313,13 @@ QStringList SettingsApplier::Report::failures() const
             failures << tr("the last known server in %1").arg(outcome.step.target);
             break;
         case Step::ProfileFile:
-            failures
-                << tr("Workstation in %1: %2").arg(outcome.step.target, describeStoreError(outcome.error));
+            failures << tr("Workstation in %1: %2")
+                            .arg(profilePath(outcome.step.target), describeStoreError(outcome.error));
+            break;
+        case Step::SessionCopy:
+            failures << tr("%1, which sessions that read no environment.d file get (cron, ssh with a "
+                           "command, zsh and fish logins), still holds the old values: %2")
+                            .arg(outcome.step.target, describeStoreError(outcome.error));
             break;
         case Step::InvokingUserFile:
             failures << tr("%1 could not be removed from %2's own file %3, where it hides the new value: %4")

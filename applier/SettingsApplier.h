@@ -41,8 +41,9 @@ public:
     struct Step
     {
         // InvokingUserFile: removing variables written machine-wide from the own file of the user
-        // root acts for; the plan has none.
-        enum Kind { Variable, LastKnownServer, ProfileFile, InvokingUserFile };
+        // root acts for; SessionCopy: the machine-wide copy for sessions that read no environment.d
+        // file. The plan has neither.
+        enum Kind { Variable, LastKnownServer, ProfileFile, InvokingUserFile, SessionCopy };
         Kind kind = Variable;
         QString target;  // the variable, the profile file (a bare name or a path), or empty
         QString section; // profile files; the account whose file it is
@@ -85,6 +86,7 @@ public:
         bool changed = false;    // a variable changed or failed to; the change was announced
         bool privileged = false; // a per-user landing then reaches nobody else and counts as a failure
         QString account;
+        bool nextLoginOnly = false; // changed, with no session bus of this account's to announce it on
 
         // The failures and the per-user landings in plain words; empty when everything landed
         // machine-wide or in its file.
@@ -93,6 +95,8 @@ public:
         QStringList failures() const;
         QStringList notes() const;
         bool allWritten() const;
+        // For the restart notice: when the running session sees the change only at its next login.
+        QString sessionNote() const;
 
     private:
         QMap<quint32, QStringList> perUserByReason() const;

@@ -58,9 +58,23 @@ QJsonValue jsonText(const QString &text)
     return text.isNull() ? QJsonValue() : QJsonValue(text);
 }
 
+// Control characters as --json writes them (\u001b), so that a stored value cannot drive the terminal.
+QString printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            shown += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString shownText(const QString &text)
 {
-    return text.isNull() ? QStringLiteral("(unset)") : text;
+    return text.isNull() ? QStringLiteral("(unset)") : printable(text);
 }
 
 // One change as the harness and the Ansible module read it.
@@ -225,6 +239,7 @@ int CommandLineTool::show(bool json)
     }
 
     QJsonArray profiles;
+    bool unread = false;
     // The system's own file is known only once the root and the system are.
     const bool systemKnown = !settings.root.isEmpty() && !settings.system.isEmpty();
     const QList<ProfileFile> files = profileFiles(settings);
@@ -232,14 +247,25 @@ int CommandLineTool::show(bool json)
         if (i == 2 && !systemKnown)
             break;
         const ProfileFile &file = files.at(i);
-        const QString number = readProfileString(file.section, SettingsApplier::profileKey(), file.file);
-        if (json)
-            profiles.append(QJsonObject{{QStringLiteral("file"), file.file},
-                                        {QStringLiteral("section"), file.section},
-                                        {QStringLiteral("workstation"), jsonText(number)}});
-        else
-            m_out << file.file << " [" << file.section << "] " << SettingsApplier::profileKey() << '='
-                  << shownText(number) << '\n';
+        quint32 error = 0;
+        const QString number =
+            readProfileString(file.section, SettingsApplier::profileKey(), file.file, &error);
+        if (error) {
+            m_err << "trox_inst_env_cli: " << printable(file.file) << ": " << describeStoreError(error)
+                  << '\n';
+            unread = true;
+        }
+        if (json) {
+            QJsonObject entry{{QStringLiteral("file"), file.file},
+                              {QStringLiteral("section"), file.section},
+                              {QStringLiteral("workstation"), jsonText(number)}};
+            if (error)
+                entry.insert(QStringLiteral("error"), describeStoreError(error));
+            profiles.append(entry);
+        } else {
+            m_out << printable(file.file) << " [" << file.section << "] " << SettingsApplier::profileKey()
+                  << '=' << shownText(number) << '\n';
+        }
     }
 
     if (json) {
@@ -250,7 +276,7 @@ int CommandLineTool::show(bool json)
     } else {
         m_out << tr("last known server") << '=' << shownText(server) << '\n';
     }
-    return Written;
+    return unread ? NotWritten : Written;
 }
 
 int CommandLineTool::set(const QStringList &assignments, const QStringList &switches, bool dryRun,
@@ -368,6 +394,8 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
     const SettingsApplier::Report report = SettingsApplier::apply(stored, edited, dryRun);
     const QStringList failures = report.failures();
     warnings += report.notes();
+    if (report.nextLoginOnly)
+        warnings << report.sessionNote();
     if (m_json) {
         QJsonArray changes;
         for (const SettingsApplier::Change &change : report.changes)
@@ -380,7 +408,7 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
         m_out << QJsonDocument(result).toJson(QJsonDocument::Indented);
     } else {
         for (const SettingsApplier::Change &change : report.changes)
-            m_out << change.line() << '\n';
+            m_out << printable(change.line()) << '\n';
         for (const QString &warning : std::as_const(warnings))
             m_err << "trox_inst_env_cli: " << warning << '\n';
     }

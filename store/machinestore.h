@@ -34,6 +34,10 @@ struct VariableWrite
     quint32 machineError = 0; // 0 when the machine-wide write succeeded
     quint32 userError = 0;    // result of the per-user attempt, when one was made
     bool changed = false;     // the store held another value before; false when it held this one
+    // Written machine-wide, but the copy that sessions reading no environment.d file get (Linux:
+    // /etc/environment) could not be brought in step; 0 when it was, or when there is none.
+    quint32 sessionCopyError = 0;
+    QString sessionCopy; // that copy's path, for the operator
     bool written() const { return where != Nowhere; }
 };
 
@@ -104,12 +108,25 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
                            const QString &fileName);
 
 // The value of one key of a profile file, found as writeProfileString() finds it; null when the file,
-// the section or the key does not exist.
-QString readProfileString(const QString &section, const QString &key, const QString &fileName);
+// the section or the key does not exist. A file that cannot be read (Linux: a FIFO, device or
+// oversized file, a link of another user's) gives null too, with the reason in `error`.
+QString readProfileString(const QString &section, const QString &key, const QString &fileName,
+                          quint32 *error = nullptr);
 
 // True when this process has the rights a machine-wide write needs: root on Linux, an elevated
 // administrator on Windows. A per-user landing then reaches no other user.
 bool runsPrivileged();
+
+// Called first in main(), before the application object exists. A run with root or administrator
+// rights (or started through a setuid program such as pkexec) takes its orders only from its operator:
+// the inherited variables that make the toolkit load code or read files from elsewhere are dropped,
+// and a session bus that is not this account's own is neither used nor started. True for such a run,
+// which then hands the toolkit none of its command-line options either.
+bool distrustCaller();
+
+// False after distrustCaller() found no session bus of this account's own to announce a change on
+// (pkexec, sudo): programs of the operator's session see changed values at their next login.
+bool reachesOwnSession();
 
 // The name of the account this process runs as, for the operator.
 QString accountName();

@@ -3,21 +3,23 @@
 #include "machinepaths.h"
 #include "profilefile.h"
 
-#include <QFile>
-
+#include <cerrno>
 #include <pwd.h>
 #include <unistd.h>
 
 // The questions the tool asks the machine without changing it.
 
-QString readProfileString(const QString &section, const QString &key, const QString &fileName)
+QString readProfileString(const QString &section, const QString &key, const QString &fileName, quint32 *error)
 {
+    if (error)
+        *error = 0;
     if (fileName.isEmpty())
         return QString();
-    // Asked before every write, of files anyone may have put a FIFO or a link in place of.
+    // Asked before every write, and by show, of files anyone may have put a FIFO or a link in place of.
     QByteArray contents;
-    if (SafeFile::read(profilePath(fileName), contents) != 0)
-        return QString();
+    const quint32 failed = SafeFile::read(profilePath(fileName), contents);
+    if (failed && failed != ENOENT && failed != ENOTDIR && error)
+        *error = failed;
     const QByteArray value = ProfileFile::value(contents, section.toUtf8(), key.toUtf8());
     return value.isNull() ? QString() : QString::fromUtf8(value);
 }

@@ -1,4 +1,5 @@
 #include "../machinestore.h"
+#include "../storelog.h"
 #include "atomicfile.h"
 #include "envfile.h"
 #include "machinepaths.h"
@@ -199,6 +200,6 @@ void logChanges(const QStringList &changes)
     // A log that is not there, or too busy to take the entry at once, does not hold up the write.
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
         send(fd, datagram.constData(), size_t(datagram.size()), MSG_NOSIGNAL) < 0)
-        qDebug("the change was not logged: %s", strerror(errno));
+        qCDebug(storeLog, "The change was not logged: %s.", strerror(errno));
     close(fd);
 }

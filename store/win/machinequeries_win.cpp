@@ -4,8 +4,11 @@
 
 // The questions the tool asks the machine without changing it.
 
-QString readProfileString(const QString &section, const QString &key, const QString &fileName)
+QString readProfileString(const QString &section, const QString &key, const QString &fileName, quint32 *error)
 {
+    // The system's reader gives no reason: a file it cannot read reads as a missing one.
+    if (error)
+        *error = 0;
     std::wstring value;
     if (!Win32Store::readProfileString(section.toStdWString(), key.toStdWString(), fileName.toStdWString(),
                                        value))

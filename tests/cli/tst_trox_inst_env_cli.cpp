@@ -10,6 +10,7 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -24,6 +25,8 @@ private Q_SLOTS:
     void showAfterSetAgreesWithTheLogin();
     void landing_data();
     void landing();
+    void hostileSystemProfile_data();
+    void hostileSystemProfile();
 };
 
 namespace {
@@ -208,7 +211,7 @@ void tst_trox_inst_env_cli::landing_data()
     QTest::newRow("root, machine file refused")
         << false << false << QString() << 1
         << QStringList{"could not be saved", "OV_SYSTEM only for the account root", "reaches no other user",
-                       "Not a directory"}
+                       "Not a directory",    "without a session bus of its own",    "after the next login"}
         << QByteArray();
     QTest::newRow("root, both refused")
         << false << true << QString() << 1 << QStringList{"OV_SYSTEM, neither machine-wide nor for this user"}
@@ -285,6 +288,64 @@ void tst_trox_inst_env_cli::landing()
     QCOMPARE(again.exitCode, 0);
     QVERIFY2(again.out.startsWith("OV_SYSTEM: (unset) -> \"beta\""), again.out.constData());
     QCOMPARE(Sandbox::readFile(machineEnvFile(sandbox)), QByteArray("OV_SYSTEM=\"beta\"\n"));
+}
+
+void tst_trox_inst_env_cli::hostileSystemProfile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("said"); // on standard error, or on standard output for 0
+
+    const QByteArray refused = "a FIFO, device, socket or directory stands where a regular file should be";
+    for (const char *kind : {"FIFO", "link to /dev/zero"}) {
+        QTest::addRow("%s, show", kind) << kind << "show" << 1 << refused;
+        QTest::addRow("%s, set", kind) << kind << "set OV_WORKSTATION=5" << 1 << refused;
+    }
+    // The preference lock in another user's folder is never opened: a FIFO there would block.
+    QTest::newRow("FIFO lock in another user's folder, set")
+        << "foreign lock"
+        << "set OV_SERVER_ROOT=/srv/new" << 1 << QByteArray("last known server");
+    // Escape sequences from the file and an inherited value reach the terminal escaped, as in JSON.
+    QTest::newRow("escape sequences, show")
+        << "escapes"
+        << "show" << 0 << QByteArray("OV_RESERVE_SERVER_ROOT=x\\u001b[2J\\u009b1m  [inherited]\n");
+}
+
+void tst_trox_inst_env_cli::hostileSystemProfile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, command);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, said);
+
+    Sandbox sandbox;
+    const QString system = sandbox.root() + "/opt/trox/alpha/config/system";
+    const QByteArray file = QFile::encodeName(system + "/trox_system.ini");
+    const QByteArray lock = QFile::encodeName(sandbox.machine("/foreign/Quarnby Technology"));
+    QVERIFY(QDir().mkpath(system) && QDir().mkpath(QFile::decodeName(lock)));
+    qputenv("OV_ROOT", QFile::encodeName(sandbox.root() + "/opt/trox"));
+    qputenv("OV_SYSTEM", "alpha");
+    qputenv("OV_RESERVE_SERVER_ROOT", "x\x1b[2J\xc2\x9b"
+                                      "1m");
+    qputenv("XDG_CONFIG_DIRS", "/foreign");
+    if (kind == "FIFO")
+        QCOMPARE(mkfifo(file.constData(), 0644), 0);
+    else if (kind == "link to /dev/zero")
+        QCOMPARE(symlink("/dev/zero", file.constData()), 0);
+    else if (kind == "foreign lock")
+        QVERIFY(mkfifo(lock + "/trox_inst_env.conf.lock", 0644) == 0 &&
+                chown(lock.constData(), 65534, 65534) == 0);
+    else
+        QVERIFY(Sandbox::writeFile(system + "/trox_system.ini", "[Network]\nWorkstation=\x1b]0;owned\x07\n"));
+    // Bounded by runCommand: a read that blocks shows as a command that never ends.
+    const Ran result = run(command.split(' '));
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2((exitCode ? result.err : result.out).contains(said), result.out + result.err);
+    QVERIFY2(!result.out.contains('\x1b') && !result.out.contains('\x07') && !result.out.contains("\xc2\x9b"),
+             result.out.constData());
+    if (kind == "escapes")
+        QVERIFY(result.out.contains("Workstation=\\u001b]0;owned\\u0007\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_trox_inst_env_cli)
