@@ -47,8 +47,8 @@ if [ "$action" = escape ]; then
         keys "$main" Escape
     done
 else
-    # Focus starts on the first Set button; five tabs reach the workstation's.
-    keys "$main" Tab Tab Tab Tab Tab space
+    # Focus starts on the root; each value comes before its Set button, ten tabs reach the workstation's.
+    keys "$main" Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab space
     editor=$(wait_window "Set Workstation Number") || fail "the workstation editor did not open"
     xdotool windowfocus --sync "$editor" key ctrl+a type --delay 20 "$action"
     keys "$editor" Return
