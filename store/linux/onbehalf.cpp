@@ -114,7 +114,10 @@ QByteArray withoutVariables(const QByteArray &contents, const QStringList &names
                       removed.end());
         removed.append({name, value});
     }
-    return result + contents.mid(copied);
+    result += contents.mid(copied);
+    // A null result tells AtomicFile::edit to leave the file: a file emptied of its last line is
+    // still an edit.
+    return result.isNull() ? QByteArray("") : result;
 }
 
 } // namespace

@@ -221,6 +221,9 @@ void tst_trox_inst_env_cli::landing_data()
         << false << false << "OV_SYSTEM=\"alpha\"\nOV_ROOT=\"/x\"\n"
         << 0 << QStringList{"OV_SYSTEM removed from nobody's own file", "(was \"alpha\")"}
         << QByteArray("OV_ROOT=\"/x\"\n");
+    QTest::newRow("sudo, the user's last line removed")
+        << false << false << "OV_SYSTEM=\"alpha\"\n"
+        << 0 << QStringList{"OV_SYSTEM removed from nobody's own file"} << QByteArray("");
     // Root edits that file only with the user's rights: their link into root's folder leads nowhere.
     QTest::newRow("sudo, the user's link into root's folder")
         << false << false << "link" << 1 << QStringList{"could not be removed from nobody's own file"}
