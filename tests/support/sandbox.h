@@ -34,9 +34,14 @@ public:
 
     static QByteArray readFile(const QString &path);
     static bool writeFile(const QString &path, const QByteArray &contents);
+    // Whether this system has FIFOs and character devices (Windows has neither).
+    static bool hasSpecialFiles();
+    // Puts a FIFO ("fifo") or a link to a character device ("device") at `path`.
+    static bool makeSpecialFile(const QString &path, const QString &shape);
 
 private:
     static QList<Sandbox *> &liveSandboxes();
+    static void clearRegistryPreferences();
 
     QTemporaryDir m_dir;
     struct Saved
