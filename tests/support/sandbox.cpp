@@ -100,7 +100,7 @@ bool Sandbox::writeFile(const QString &path, const QByteArray &contents)
 }
 
 #ifdef Q_OS_WIN
-bool Sandbox::hasSpecialFiles()
+bool Sandbox::linuxMachine()
 {
     return false;
 }
@@ -110,7 +110,7 @@ bool Sandbox::makeSpecialFile(const QString &, const QString &)
     return false;
 }
 #else
-bool Sandbox::hasSpecialFiles()
+bool Sandbox::linuxMachine()
 {
     return true;
 }

@@ -34,8 +34,9 @@ public:
 
     static QByteArray readFile(const QString &path);
     static bool writeFile(const QString &path, const QByteArray &contents);
-    // Whether this system has FIFOs and character devices (Windows has neither).
-    static bool hasSpecialFiles();
+    // Whether the machine under test is Linux: it has FIFOs and character devices, and the store keeps
+    // values in environment files; Windows has neither.
+    static bool linuxMachine();
     // Puts a FIFO ("fifo") or a link to a character device ("device") at `path`.
     static bool makeSpecialFile(const QString &path, const QString &shape);
 
