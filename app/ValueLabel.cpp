@@ -1,14 +1,49 @@
 #include "ValueLabel.h"
 
+#include <QAccessibleWidget>
 #include <QHelpEvent>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QToolTip>
+
+namespace {
+
+// A value is read as its caption and the value: "Root: /opt/trox", or the caption alone when empty.
+class AccessibleValue : public QAccessibleWidget
+{
+public:
+    explicit AccessibleValue(ValueLabel *label)
+        : QAccessibleWidget(label, QAccessible::StaticText)
+    {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !widget()->accessibleName().isEmpty())
+            return QAccessibleWidget::text(t);
+        const auto *label = static_cast<const ValueLabel *>(widget());
+        const QString value = label->text();
+        return value.isEmpty() ? label->caption() : label->caption() + QLatin1String(": ") + value;
+    }
+};
+
+QAccessibleInterface *accessibleValue(const QString &, QObject *object)
+{
+    auto *label = dynamic_cast<ValueLabel *>(object);
+    return label ? new AccessibleValue(label) : nullptr;
+}
+
+} // namespace
 
 ValueLabel::ValueLabel(QWidget *parent)
     : QLabel(parent)
-{}
+{
+    static const bool factoryInstalled = (QAccessible::installFactory(accessibleValue), true);
+    Q_UNUSED(factoryInstalled);
+    setFocusPolicy(Qt::TabFocus);
+}
 
 ValueLabel::~ValueLabel() = default;
 
@@ -30,6 +65,19 @@ QSize ValueLabel::bounded(QSize size) const
     // Half the width leaves the captions, buttons and margins of any row room on the same screen.
     size.setWidth(qMin(size.width(), where->availableGeometry().width() / 2));
     return size;
+}
+
+QString ValueLabel::caption() const
+{
+    if (!parentWidget())
+        return QString();
+    for (const QLabel *label : parentWidget()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
+        if (label->buddy() == this) {
+            QString text = label->text();
+            return text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+        }
+    }
+    return QString();
 }
 
 QRect ValueLabel::textRect() const
@@ -70,10 +118,19 @@ void ValueLabel::paintEvent(QPaintEvent *event)
     const QString shown = shownText();
     if (shown == text()) {
         QLabel::paintEvent(event);
-        return;
+    } else {
+        QPainter painter(this);
+        drawFrame(&painter);
+        const int flags = QStyle::visualAlignment(layoutDirection(), alignment()) | Qt::TextSingleLine;
+        style()->drawItemText(&painter, textRect(), flags, palette(), isEnabled(), shown, foregroundRole());
     }
-    QPainter painter(this);
-    drawFrame(&painter);
-    const int flags = QStyle::visualAlignment(layoutDirection(), alignment()) | Qt::TextSingleLine;
-    style()->drawItemText(&painter, textRect(), flags, palette(), isEnabled(), shown, foregroundRole());
+    if (hasFocus()) {
+        // A label draws no focus of its own; without this, Tab would seem to go nowhere.
+        QPainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = contentsRect();
+        option.backgroundColor = palette().color(backgroundRole());
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
 }

@@ -7,6 +7,9 @@
 // with the whole value. Its size hints never ask for more than half the screen's available width,
 // so no value can push the dialog off the screen. text() stays the whole value.
 //
+// It takes the keyboard focus with Tab, so that a screen reader reaches the value; its accessible name is
+// the caption of the label whose buddy it is, followed by the value.
+//
 // No Q_OBJECT: it adds no signals, slots or properties; to the form it stays a QLabel.
 class ValueLabel : public QLabel
 {
@@ -19,6 +22,8 @@ public:
 
     // The text as drawn in the current width: the value itself, or the value elided in the middle.
     QString shownText() const;
+    // The text of the label that names this one (the label whose buddy it is), without mnemonics.
+    QString caption() const;
 
 protected:
     bool event(QEvent *event) override;

@@ -1,3 +1,4 @@
+#include "DisplayStart.h"
 #include "machinestore.h"
 #include "trox_inst_envDialog.h"
 
@@ -7,8 +8,12 @@
 
 int main(int argc, char *argv[])
 {
+    // A privileged run takes no toolkit options (-platformpluginpath, -style, ...) from its caller.
+    int toolkitArgc = distrustCaller() ? 1 : argc;
     avoidSilentSessionBus();
-    auto app = std::make_unique<QApplication>(argc, argv);
+    DisplayStart::guard();
+    auto app = std::make_unique<QApplication>(toolkitArgc, argv);
+    DisplayStart::opened();
     auto dialog = std::make_unique<trox_inst_envDialog>(nullptr, nullptr, true);
     dialog->exec();
     // The dialog goes before the application object; the result is not looked at on purpose:

@@ -132,6 +132,9 @@ void trox_inst_envDialog::doSetSystem()
 void trox_inst_envDialog::doSetReserveServer()
 {
     set_server editor;
+    // One editor class serves both servers; the title stays, a screen reader hears which one it is.
+    editor.setAccessibleName(tr("Set path to reserve server"));
+    editor.server->setAccessibleName(tr("Reserve server path"));
     if (editor.exec() == QDialog::Accepted)
         reserveserver->setText(editor.server->text());
 }
@@ -175,7 +178,9 @@ void trox_inst_envDialog::accept()
         QMessageBox::critical(
             this, tr("Information"),
             tr("<p><b>Important</b></p><p>You need to restart applications for this change to "
-               "take effect, including all TROX applications and Visual Studio.</p>"));
+               "take effect, including all TROX applications and Visual Studio.</p>") +
+                (report.nextLoginOnly ? QStringLiteral("<p>%1</p>").arg(report.sessionNote().toHtmlEscaped())
+                                      : QString()));
     }
     QDialog::accept();
 }

@@ -1,8 +1,10 @@
 #include "trox_inst_envDialogBase.h"
 
+#include "EnterPresses.h"
 #include "FormLayout.h"
 #include "NoteLabel.h"
 #include "pathrules.h"
+#include "ScreenFit.h"
 #include "ValueLabel.h"
 
 #include <QCheckBox>
@@ -12,7 +14,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpacerItem>
+#include <QTextDocumentFragment>
 #include <QVBoxLayout>
+
+#include <iterator>
 
 namespace {
 
@@ -85,6 +90,12 @@ QSpacerItem *horizontalSpacer(int width)
     return new QSpacerItem(width, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
 }
 
+// What a screen reader reads of a rich text: the words, without the markup.
+QString plain(const QString &richText)
+{
+    return QTextDocumentFragment::fromHtml(richText).toPlainText().trimmed();
+}
+
 } // namespace
 
 trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *name, bool modal,
@@ -119,9 +130,10 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     trox_inst_envDialogBaseLayout->addWidget(groupBox4);
 
     textLabel1_4 = noteLabel(this, "textLabel1_4");
-    QPalette notePalette = textLabel1_4->palette();
-    notePalette.setColor(QPalette::Window, QColor(255, 255, 255));
-    textLabel1_4->setPalette(notePalette);
+    // A white panel under a light desktop's text; both colours come from the one palette, so that a
+    // dark desktop gives a dark panel under light text rather than its light text on white.
+    textLabel1_4->setBackgroundRole(QPalette::Base);
+    textLabel1_4->setForegroundRole(QPalette::Text);
     textLabel1_4->setAutoFillBackground(true);
     textLabel1_4->setFrameShape(QFrame::Panel);
     textLabel1_4->setFrameShadow(QFrame::Sunken);
@@ -177,12 +189,28 @@ trox_inst_envDialogBase::trox_inst_envDialogBase(QWidget *parent, const char *na
     cancel = FormLayout::add<QPushButton>(this, layout1, "cancel");
     trox_inst_envDialogBaseLayout->addLayout(layout1);
 
-    // Under Qt 6 every push button of a dialog is auto-default unless told otherwise, which would make
-    // Enter on a check box open an editor. Enter here does only what the focused widget does.
+    // Under Qt 6 every push button of a dialog is auto-default unless told otherwise, and the first of
+    // them would become the default button, which would make Enter on a check box open an editor.
+    // Enter here does only what the focused widget does: it presses a focused button, nothing else.
+    auto *enter = new EnterPresses(this);
     for (QPushButton *button : findChildren<QPushButton *>()) {
         button->setAutoDefault(false);
         button->setDefault(false);
+        enter->watch(button);
     }
+    // Each value is named by its caption, and Tab reaches it before its Set button, in reading order.
+    textLabel1->setBuddy(root);
+    textLabel1_2->setBuddy(system);
+    textLabel1_2_3->setBuddy(server);
+    textLabel1_2_3_2->setBuddy(reserveserver);
+    textLabel1_2_2->setBuddy(workstation);
+    QWidget *const readingOrder[] = {
+        root,          setRoot,          system,      setSystem,      server,    setServer, standalone,
+        reserveserver, setReserveServer, workstation, setWorkstation, developer, ok,        cancel};
+    for (std::size_t i = 1; i < std::size(readingOrder); ++i)
+        setTabOrder(readingOrder[i - 1], readingOrder[i]);
+    // On a screen too small for the whole form, the rows below the active system scroll.
+    new ScreenFit(this, trox_inst_envDialogBaseLayout, 1);
 
     languageChange();
     // Taller where the wrapped notes need it, so that no line of them is cut off.
@@ -242,6 +270,15 @@ void trox_inst_envDialogBase::languageChange()
     const auto help = [](QWidget *widget, const QString &text) {
         widget->setToolTip(text);
         widget->setWhatsThis(text);
+        widget->setAccessibleDescription(plain(text));
+    };
+    // The five buttons all read "Set"; a screen reader hears what each one sets.
+    const auto setButtonNames = [this] {
+        setRoot->setAccessibleName(tr("Set root path"));
+        setSystem->setAccessibleName(tr("Set system"));
+        setServer->setAccessibleName(tr("Set system server"));
+        setReserveServer->setAccessibleName(tr("Set reserve server"));
+        setWorkstation->setAccessibleName(tr("Set workstation ID"));
     };
 
     setWindowTitle(tr("Set Active TROX System"));
@@ -279,6 +316,7 @@ void trox_inst_envDialogBase::languageChange()
     reserveserver->setText(QString());
     reserveserver->setToolTip(reserveTip);
     reserveserver->setWhatsThis(reserveWhatsThis);
+    reserveserver->setAccessibleDescription(plain(reserveWhatsThis));
     setReserveServer->setText(tr("Set"));
     groupBox6->setTitle(tr("Identity"));
     textLabel1_2_2->setText(tr("Workstation ID"));
@@ -293,4 +331,7 @@ void trox_inst_envDialogBase::languageChange()
            "properly if you don't know what you're doing!</p>"));
     ok->setText(tr("Ok"));
     cancel->setText(tr("Cancel"));
+    setButtonNames();
+    textLabel1_4->setAccessibleName(plain(textLabel1_4->text()));
+    textLabel1_3->setAccessibleName(plain(textLabel1_3->text()));
 }

@@ -1,6 +1,8 @@
 // In-process figures, each measured beside its floor in the same run (repetitions interleaved by
 // the script): one Ok of the main dialog against plainly replacing the files it writes, listing the
-// systems of a root against find(1), and loading a workstation list against a bare DOM parse.
+// systems of a root against find(1) and against a bare readdir and stat loop, and loading a
+// workstation list against a bare DOM parse.
+#include "bareloop.h"
 #include "benchtree.h"
 #include "browseWorkstations.h"
 #include "set_system.h"
@@ -263,6 +265,22 @@ void benchListSystems(benchmark::State &state, const QString &root, int size)
     state.counters["entries"] = size;
 }
 
+void benchListSystemsLoop(benchmark::State &state, const QString &root, int size)
+{
+    const QByteArray path = QFile::encodeName(root);
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        const int systems = bareSystemsLoop(path.constData());
+        const double seconds = secondsSince(start);
+        if (systems != size / 2) {
+            state.SkipWithError("the bare loop found the wrong number of systems");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.counters["entries"] = size;
+}
+
 // Runs a command with its output discarded and returns its wall time, or a negative number when it
 // did not run or failed.
 double runProcess(const QList<QByteArray> &arguments)
@@ -440,6 +458,7 @@ int main(int argc, char *argv[])
         const std::string suffix = '_' + std::to_string(size);
         add("P3_subject" + suffix, iterations, benchListSystems, root, size);
         add("P3_floor" + suffix, iterations, benchListSystemsFloor, root, size);
+        add("P3_loop" + suffix, iterations, benchListSystemsLoop, root, size);
         add("P4_subject" + suffix, iterations, benchLoadWorkstations, system, size);
         add("P4_floor" + suffix, iterations, benchLoadWorkstationsFloor, system, size);
     }

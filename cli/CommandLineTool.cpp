@@ -6,6 +6,8 @@
 #include "ValueRules.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,9 +58,48 @@ QJsonValue jsonText(const QString &text)
     return text.isNull() ? QJsonValue() : QJsonValue(text);
 }
 
+// Control characters as --json writes them (\u001b), so that a stored value cannot drive the terminal.
+QString printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            shown += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString shownText(const QString &text)
 {
-    return text.isNull() ? QStringLiteral("(unset)") : text;
+    return text.isNull() ? QStringLiteral("(unset)") : printable(text);
+}
+
+// One change as the harness and the Ansible module read it.
+QJsonObject changeObject(const SettingsApplier::Change &change)
+{
+    using Change = SettingsApplier::Change;
+    static const char *const kinds[] = {"variable", "file", "preference", "user-variable-removed"};
+    QJsonObject object{{QStringLiteral("kind"), QLatin1String(kinds[change.kind])},
+                       {QStringLiteral("old"), jsonText(change.before)},
+                       {QStringLiteral("new"), jsonText(change.after)}};
+    if (change.kind == Change::Variable || change.kind == Change::UserVariableRemoved) {
+        object.insert(QStringLiteral("name"), change.name);
+        object.insert(QStringLiteral("scope"), change.kind == Change::Variable && !change.perUser
+                                                   ? QStringLiteral("machine")
+                                                   : QStringLiteral("user"));
+    }
+    if (change.kind != Change::Variable)
+        object.insert(QStringLiteral("path"), change.path);
+    if (change.kind == Change::File || change.kind == Change::Preference) {
+        object.insert(QStringLiteral("section"), change.section);
+        object.insert(QStringLiteral("key"), change.key);
+    }
+    if (change.kind == Change::UserVariableRemoved)
+        object.insert(QStringLiteral("account"), change.account);
+    return object;
 }
 
 } // namespace
@@ -73,11 +114,12 @@ int CommandLineTool::run(const QStringList &arguments)
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption noSystemProfile(QStringLiteral("no-system-profile"));
     const QStringList switches = {QStringLiteral("stand-alone"), QStringLiteral("no-stand-alone"),
                                   QStringLiteral("developer"), QStringLiteral("no-developer")};
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({json, dryRun, help, version});
+    parser.addOptions({json, dryRun, noSystemProfile, help, version});
     for (const QString &name : switches)
         parser.addOption(QCommandLineOption(name));
     if (!parser.parse(arguments))
@@ -86,20 +128,27 @@ int CommandLineTool::run(const QStringList &arguments)
     if (parser.isSet(help)) {
         m_out << tr("Usage: trox_inst_env_cli show [--json]\n"
                     "       trox_inst_env_cli set NAME=VALUE... [--stand-alone | --no-stand-alone]\n"
-                    "                             [--developer | --no-developer] [--dry-run]\n"
+                    "                             [--developer | --no-developer] [--no-system-profile]\n"
+                    "                             [--dry-run] [--json]\n"
                     "\n"
                     "show  each value as a new graphical login or login shell gets it from the\n"
                     "      environment.d files and where it comes from (machine, user, inherited),\n"
                     "      another value /etc/environment gives, whether this session still has another\n"
                     "      value, the workstation number in the three profile files and the last known\n"
                     "      server.\n"
-                    "set   checks the values as the dialog's editors do, then writes what differs from\n"
-                    "      the stored values as the dialog's Ok does. NAME is OV_ROOT, OV_SYSTEM,\n"
-                    "      OV_SERVER_ROOT, OV_RESERVE_SERVER_ROOT or OV_WORKSTATION. Each change is\n"
-                    "      printed; --dry-run prints them and writes nothing.\n"
+                    "set   checks the whole request as the dialog's editors do (the root absolute, the\n"
+                    "      system's directory there), then writes only what differs from what is stored\n"
+                    "      (machine-wide, when run as root). NAME is OV_ROOT, OV_SYSTEM, OV_SERVER_ROOT,\n"
+                    "      OV_RESERVE_SERVER_ROOT or OV_WORKSTATION; --developer and --no-developer\n"
+                    "      store OV_DEVELOPER as true or false. One line per value or file changed, old\n"
+                    "      and new; nothing when everything agreed. --dry-run prints the same and\n"
+                    "      writes nothing; --json gives it as data. --no-system-profile: the system tree\n"
+                    "      is not there yet; the system's trox_system.ini is left out.\n"
+                    "      Run as root through sudo or pkexec, the values written machine-wide are\n"
+                    "      removed from the invoking user's own file, where they would hide them.\n"
                     "\n"
-                    "Exit codes: 0 everything written, 1 something not written (listed on standard\n"
-                    "error with the reason), 2 invalid input (nothing written).\n");
+                    "Exit codes: 0 everything written or nothing to do, 1 something not written\n"
+                    "(listed on standard error with the reason), 2 request refused (nothing written).\n");
         return Written;
     }
     if (parser.isSet(version)) {
@@ -115,14 +164,16 @@ int CommandLineTool::run(const QStringList &arguments)
             given << name;
     }
     if (command == QLatin1String("show")) {
-        if (positional.size() > 1 || parser.isSet(dryRun) || !given.isEmpty())
+        if (positional.size() > 1 || parser.isSet(dryRun) || parser.isSet(noSystemProfile) ||
+            !given.isEmpty())
             return invalid(tr("show takes no values and no option but --json"));
         return show(parser.isSet(json));
     }
     if (command == QLatin1String("set")) {
-        if (parser.isSet(json))
-            return invalid(tr("set takes no --json"));
-        return set(positional.mid(1), given, parser.isSet(dryRun));
+        m_setting = true;
+        m_json = parser.isSet(json);
+        m_dryRun = parser.isSet(dryRun);
+        return set(positional.mid(1), given, m_dryRun, !parser.isSet(noSystemProfile));
     }
     return invalid(command.isEmpty() ? tr("a command is needed: show or set (see --help)")
                                      : tr("unknown command: %1 (see --help)").arg(command));
@@ -131,6 +182,14 @@ int CommandLineTool::run(const QStringList &arguments)
 int CommandLineTool::invalid(const QString &message)
 {
     m_err << "trox_inst_env_cli: " << message << '\n';
+    if (m_json && m_setting) {
+        const QJsonObject refused{{QStringLiteral("changed"), false},
+                                  {QStringLiteral("dry_run"), m_dryRun},
+                                  {QStringLiteral("changes"), QJsonArray()},
+                                  {QStringLiteral("warnings"), QJsonArray()},
+                                  {QStringLiteral("errors"), QJsonArray{message}}};
+        m_out << QJsonDocument(refused).toJson(QJsonDocument::Indented);
+    }
     return InvalidInput;
 }
 
@@ -138,6 +197,7 @@ int CommandLineTool::show(bool json)
 {
     const QStringList names = SettingsApplier::variableNames();
     const QList<StoredVariable> stored = loadStoredVariables(names);
+    const QList<StoredVariable> machine = loadMachineVariables(names);
     const SettingsApplier::Settings settings = SettingsApplier::settingsOf(stored);
     const QString server = lastKnownServer();
 
@@ -149,17 +209,25 @@ int CommandLineTool::show(bool json)
         const QString session = sessionHas ? qEnvironmentVariable(qPrintable(name)) : QString();
         // Programs of this session keep what they inherited until the next login.
         const bool older = variable.isSet() != sessionHas || (sessionHas && session != variable.value);
+        // This user's own value wins over a different one every other user gets.
+        const StoredVariable &everyone = machine.at(i);
+        const bool hides =
+            variable.source == StoredVariable::User && everyone.isSet() && everyone.value != variable.value;
         if (json) {
             QJsonObject entry{{QStringLiteral("value"), jsonText(variable.value)},
                               {QStringLiteral("source"), sourceName(variable.source)}};
             if (older)
                 entry.insert(QStringLiteral("session"), jsonText(session));
+            if (hides)
+                entry.insert(QStringLiteral("hides_machine"), everyone.value);
             if (!variable.etcEnvironment.isNull())
                 entry.insert(QStringLiteral("etcEnvironment"), jsonText(variable.etcEnvironment));
             variables.insert(name, entry);
             continue;
         }
         m_out << name << '=' << shownText(variable.value) << "  [" << sourceName(variable.source) << ']';
+        if (hides)
+            m_out << "  " << tr("hides the machine-wide value: %1").arg(everyone.value);
         if (older)
             m_out << "  " << tr("this session still has: %1").arg(shownText(session));
         if (!variable.etcEnvironment.isNull())
@@ -171,6 +239,7 @@ int CommandLineTool::show(bool json)
     }
 
     QJsonArray profiles;
+    bool unread = false;
     // The system's own file is known only once the root and the system are.
     const bool systemKnown = !settings.root.isEmpty() && !settings.system.isEmpty();
     const QList<ProfileFile> files = profileFiles(settings);
@@ -178,14 +247,25 @@ int CommandLineTool::show(bool json)
         if (i == 2 && !systemKnown)
             break;
         const ProfileFile &file = files.at(i);
-        const QString number = readProfileString(file.section, SettingsApplier::profileKey(), file.file);
-        if (json)
-            profiles.append(QJsonObject{{QStringLiteral("file"), file.file},
-                                        {QStringLiteral("section"), file.section},
-                                        {QStringLiteral("workstation"), jsonText(number)}});
-        else
-            m_out << file.file << " [" << file.section << "] " << SettingsApplier::profileKey() << '='
-                  << shownText(number) << '\n';
+        quint32 error = 0;
+        const QString number =
+            readProfileString(file.section, SettingsApplier::profileKey(), file.file, &error);
+        if (error) {
+            m_err << "trox_inst_env_cli: " << printable(file.file) << ": " << describeStoreError(error)
+                  << '\n';
+            unread = true;
+        }
+        if (json) {
+            QJsonObject entry{{QStringLiteral("file"), file.file},
+                              {QStringLiteral("section"), file.section},
+                              {QStringLiteral("workstation"), jsonText(number)}};
+            if (error)
+                entry.insert(QStringLiteral("error"), describeStoreError(error));
+            profiles.append(entry);
+        } else {
+            m_out << printable(file.file) << " [" << file.section << "] " << SettingsApplier::profileKey()
+                  << '=' << shownText(number) << '\n';
+        }
     }
 
     if (json) {
@@ -196,19 +276,21 @@ int CommandLineTool::show(bool json)
     } else {
         m_out << tr("last known server") << '=' << shownText(server) << '\n';
     }
-    return Written;
+    return unread ? NotWritten : Written;
 }
 
-int CommandLineTool::set(const QStringList &assignments, const QStringList &switches, bool dryRun)
+int CommandLineTool::set(const QStringList &assignments, const QStringList &switches, bool dryRun,
+                         bool systemProfile)
 {
     const QStringList names = SettingsApplier::variableNames();
     const QList<StoredVariable> variables = loadStoredVariables(names);
-    SettingsApplier::Settings stored = SettingsApplier::settingsOf(variables);
+    // With root rights the machine store is what is written and what a value is measured against.
+    SettingsApplier::Settings stored = SettingsApplier::writeBaseline(SettingsApplier::settingsOf(variables));
     SettingsApplier::Settings edited = stored;
-    const QString lastServer = lastKnownServer();
+    edited.systemProfile = systemProfile;
     // In stand-alone mode the dialog keeps the last known server for the moment the switch goes off.
     if (stored.standAlone)
-        edited.server = lastServer;
+        edited.server = lastKnownServer();
 
     const EditorRules rules;
     QSet<QString> seen;
@@ -228,7 +310,15 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
 
         if (name == QLatin1String("OV_ROOT")) {
             edited.root = rules.normalisedRoot(value);
+            // A relative root would name another place for every program that reads it.
+            if (!QDir::isAbsolutePath(edited.root))
+                return invalid(tr("%1: the root must be an absolute path: %2").arg(name, value));
         } else if (name == QLatin1String("OV_SYSTEM")) {
+            // The name of one directory below the root, as the system editor lists them.
+            if (value.isEmpty() || value == QLatin1String(".") || value == QLatin1String("..") ||
+                value.contains(QLatin1Char('/')) || value.contains(QLatin1Char('\\')))
+                return invalid(
+                    tr("%1: the system is the name of a directory below the root: %2").arg(name, value));
             edited.system = value;
         } else if (name == QLatin1String("OV_SERVER_ROOT") ||
                    name == QLatin1String("OV_RESERVE_SERVER_ROOT")) {
@@ -276,41 +366,54 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
         edited.standAlone = false;
     if (has("developer") || has("no-developer")) {
         edited.developer = has("developer");
-        // Not stored yet: the baseline differs, so the flag is written.
-        if (variables.value(5).source == StoredVariable::Inherited)
-            stored.developer = !edited.developer;
+        edited.ensureDeveloper = true;
     }
 
-    if (!rules.systemExists(edited.root, edited.system))
-        m_err << "trox_inst_env_cli: " << rules.systemDirectory(edited.root, edited.system) << ": "
-              << tr("This path does not exist!") << '\n';
-
-    // What changes: Ok writes the profile files and the last known server every time, but a write
-    // of the value already there changes nothing worth reporting.
-    const QList<SettingsApplier::Step> steps = SettingsApplier::plan(stored, edited);
-    for (const SettingsApplier::Step &step : steps) {
-        switch (step.kind) {
-        case SettingsApplier::Step::Variable:
-            m_out << step.target << '=' << step.value << '\n';
-            break;
-        case SettingsApplier::Step::LastKnownServer:
-            if (step.value != lastServer)
-                m_out << tr("last known server") << '=' << step.value << '\n';
-            break;
-        case SettingsApplier::Step::ProfileFile:
-            if (readProfileString(step.section, SettingsApplier::profileKey(), step.target) != step.value)
-                m_out << step.target << " [" << step.section << "] " << SettingsApplier::profileKey() << '='
-                      << step.value << '\n';
-            break;
-        }
+    // The whole request is checked before the first write: a request refused halfway would leave
+    // the workstation half set up, and the next run would report changes again.
+    QStringList warnings;
+    const QString systemFile = rules.systemProfile(edited.root, edited.system);
+    if (!systemProfile) {
+        warnings << tr("the workstation number was not written into the system's own profile file "
+                       "(--no-system-profile): %1")
+                        .arg(systemFile);
+    } else if (!edited.workstation.isEmpty() || seen.contains(QStringLiteral("OV_ROOT")) ||
+               seen.contains(QStringLiteral("OV_SYSTEM"))) {
+        if (!QDir::isAbsolutePath(edited.root) || edited.system.isEmpty())
+            return invalid(tr("the root and the system are needed for the system's own profile file; give "
+                              "OV_ROOT and OV_SYSTEM, or --no-system-profile"));
+        const QString directory = !edited.workstation.isEmpty()
+                                      ? QFileInfo(systemFile).absolutePath()
+                                      : rules.systemDirectory(edited.root, edited.system);
+        if (!QFileInfo(directory).isDir())
+            return invalid(tr("%1: This path does not exist! A workstation whose system tree is not there "
+                              "yet is set up with --no-system-profile.")
+                               .arg(directory));
     }
-    m_out.flush();
-    if (dryRun)
-        return Written;
 
-    const SettingsApplier::Report report = SettingsApplier::apply(stored, edited);
-    const QString warning = report.warning();
-    if (!warning.isEmpty())
-        m_err << warning << '\n';
+    const SettingsApplier::Report report = SettingsApplier::apply(stored, edited, dryRun);
+    const QStringList failures = report.failures();
+    warnings += report.notes();
+    if (report.nextLoginOnly)
+        warnings << report.sessionNote();
+    if (m_json) {
+        QJsonArray changes;
+        for (const SettingsApplier::Change &change : report.changes)
+            changes.append(changeObject(change));
+        const QJsonObject result{{QStringLiteral("changed"), !report.changes.isEmpty()},
+                                 {QStringLiteral("dry_run"), dryRun},
+                                 {QStringLiteral("changes"), changes},
+                                 {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings)},
+                                 {QStringLiteral("errors"), QJsonArray::fromStringList(failures)}};
+        m_out << QJsonDocument(result).toJson(QJsonDocument::Indented);
+    } else {
+        for (const SettingsApplier::Change &change : report.changes)
+            m_out << printable(change.line()) << '\n';
+        for (const QString &warning : std::as_const(warnings))
+            m_err << "trox_inst_env_cli: " << warning << '\n';
+    }
+    // What was not written is named on standard error either way.
+    if (!failures.isEmpty())
+        m_err << tr("These settings could not be saved:") << '\n' << failures.join(QLatin1Char('\n')) << '\n';
     return report.allWritten() ? Written : NotWritten;
 }

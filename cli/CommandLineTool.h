@@ -13,7 +13,7 @@ class CommandLineTool
     Q_DECLARE_TR_FUNCTIONS(CommandLineTool)
 
 public:
-    // Exit codes: everything written (or shown), something not written, invalid input.
+    // Exit codes: everything written, shown or already so; something not written; request refused.
     enum Exit { Written = 0, NotWritten = 1, InvalidInput = 2 };
 
     CommandLineTool();
@@ -21,9 +21,13 @@ public:
 
 private:
     int show(bool json);
-    int set(const QStringList &assignments, const QStringList &switches, bool dryRun);
+    int set(const QStringList &assignments, const QStringList &switches, bool dryRun, bool systemProfile);
+    // Refuses the request; with `set --json` the refusal is also the JSON result.
     int invalid(const QString &message);
 
     QTextStream m_out;
     QTextStream m_err;
+    bool m_setting = false;
+    bool m_json = false;
+    bool m_dryRun = false;
 };

@@ -33,4 +33,5 @@ void browseWorkstationsBase::languageChange()
     textLabel1->setText(tr("Workstation list from system:"));
     buttonOk->setText(tr("&OK"));
     buttonCancel->setText(tr("&Cancel"));
+    workstations->setAccessibleName(tr("Workstations"));
 }

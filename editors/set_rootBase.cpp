@@ -39,4 +39,7 @@ void set_rootBase::languageChange()
     ok->setShortcut(QKeySequence(tr("Alt+O")));
     cancel->setText(tr("&Cancel"));
     cancel->setShortcut(QKeySequence(tr("Alt+C")));
+    // What a screen reader says for the fields, which have no label of their own.
+    path->setAccessibleName(tr("Root path"));
+    previous->setAccessibleName(tr("Previous selections"));
 }

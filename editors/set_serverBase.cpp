@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPalette>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 
 set_serverBase::set_serverBase(QWidget *parent, Qt::WindowFlags flags)
     : QDialog(parent, flags)
@@ -47,8 +48,11 @@ void set_serverBase::languageChange()
            "c:\\mysystem</p>"));
     setToolTip(help + QLatin1Char('\n'));
     setWhatsThis(help);
+    setAccessibleDescription(QTextDocumentFragment::fromHtml(help).toPlainText().trimmed());
     textLabel1->setText(rules.examplePaths(tr("Enter path to server (e.g. \\\\fileserver\\trox\\systems)")));
     textLabel1_2->setText(tr("Previous selections..."));
     buttonOk->setText(tr("&OK"));
     buttonCancel->setText(tr("&Cancel"));
+    server->setAccessibleName(tr("Server path"));
+    previous->setAccessibleName(tr("Previous selections"));
 }

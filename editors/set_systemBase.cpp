@@ -35,4 +35,7 @@ void set_systemBase::languageChange()
     textLabel1_2->setText(tr("Available systems (taken from the current system root)"));
     buttonOk->setText(tr("&OK"));
     buttonCancel->setText(tr("&Cancel"));
+    // What a screen reader says for the fields; the prompt above the name is rich text.
+    system->setAccessibleName(tr("System name"));
+    available->setAccessibleName(tr("Available systems"));
 }

@@ -35,6 +35,9 @@ void set_workstation::doBrowseWorkstations()
 {
     browseWorkstations browser;
     browser.loadWorkstations(systemPath);
-    if (browser.exec() == QDialog::Accepted)
+    if (browser.exec() == QDialog::Accepted) {
         workstation->setText(browser.workstationId);
+        // On the number, so that the next Enter accepts it rather than opening the browser again.
+        workstation->setFocus(Qt::OtherFocusReason);
+    }
 }

@@ -40,4 +40,5 @@ void set_workstationBase::languageChange()
     buttonOk->setShortcut(QKeySequence(tr("Alt+O")));
     buttonCancel->setText(tr("&Cancel"));
     buttonCancel->setShortcut(QKeySequence(tr("Alt+C")));
+    workstation->setAccessibleName(tr("Workstation number"));
 }

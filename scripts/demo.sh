@@ -29,7 +29,7 @@ chmod +x "$scratch/dbus-daemon"
 session() { dbus-run-session --dbus-daemon="$scratch/dbus-daemon" -- "$@"; }
 # The private bus has no systemd user manager, and the tool's debug log says so on Ok; DEMO_DEBUG=1
 # shows that log.
-[ -n "${DEMO_DEBUG:-}" ] || export QT_LOGGING_RULES="default.debug=false"
+[ -z "${DEMO_DEBUG:-}" ] || export TROX_INST_ENV_DEBUG=1
 
 snapshot() { (cd "$scratch" && find . -type f ! -name '*.lock' ! -name 'before.txt' ! -name '*.png' -print0 | sort -z | xargs -0 md5sum); }
 snapshot > "$scratch/before.txt"

@@ -68,12 +68,12 @@ editor() {
 main=$(wait_window "Set Active TROX System") || fail "the main dialog did not appear"
 shoot "$main" main-dialog
 
-# The focus starts on the root's Set button; Tab walks the Set buttons in the order of the form,
-# past the stand-alone box between the system and the server.
-editor "space" "Set root path for Orvane Control Systems" set-root
-editor "Tab space" "Set current system" set-system
+# The focus starts on the root; Tab walks each value and then its Set button in reading order, past
+# the stand-alone box between the server and the reserve server.
+editor "Tab space" "Set root path for Orvane Control Systems" set-root
+editor "Tab Tab space" "Set current system" set-system
 editor "Tab Tab space" "Set path to system server" set-server
-editor "Tab Tab space" "Set Workstation Number" set-workstation
+editor "Tab Tab Tab Tab Tab space" "Set Workstation Number" set-workstation
 
 # The workstation browser opens from the number editor's Browse button.
 keys "$main" space

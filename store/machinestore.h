@@ -33,6 +33,11 @@ struct VariableWrite
     Where where = Nowhere;
     quint32 machineError = 0; // 0 when the machine-wide write succeeded
     quint32 userError = 0;    // result of the per-user attempt, when one was made
+    bool changed = false;     // the store held another value before; false when it held this one
+    // Written machine-wide, but the copy that sessions reading no environment.d file get (Linux:
+    // /etc/environment) could not be brought in step; 0 when it was, or when there is none.
+    quint32 sessionCopyError = 0;
+    QString sessionCopy; // that copy's path, for the operator
     bool written() const { return where != Nowhere; }
 };
 
@@ -56,6 +61,37 @@ struct StoredVariable
 // (every set variable is Inherited), exactly as the tool always read it.
 QList<StoredVariable> loadStoredVariables(const QStringList &names);
 
+// The named variables as the machine-wide store alone gives them, in the order given, references
+// expanded as a login expands them; unset (null value) where that store does not set one. A user's
+// own values are left out: they are no reason to skip or make a machine-wide write.
+QList<StoredVariable> loadMachineVariables(const QStringList &names);
+
+// Which of the assignments would change what the machine-wide store holds; writes nothing. A store
+// that cannot tell says true.
+QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments);
+
+// The user a privileged process acts for: who ran it through sudo or pkexec. Their own values would
+// hide what is written machine-wide.
+struct InvokingUser
+{
+    QString account; // empty when the process acts for no other user
+    QString file;    // that user's per-user store
+    quint32 error = 0;
+    QList<QPair<QString, QString>> removed; // name and the value it had
+};
+
+// Removes the named variables from the per-user store of the invoking user (see InvokingUser), as
+// that user would: their links and directories are never followed on root's authority. With
+// `dryRun` only says what it would remove. Nothing for an unprivileged process or a direct root login.
+InvokingUser removeInvokingUserVariables(const QStringList &names, bool dryRun);
+
+// One entry in the system log (identifier trox_inst_env): who changed what, one line each given in
+// `changes`. Nothing is logged for an empty list.
+void logChanges(const QStringList &changes);
+
+// The full path a profile file name stands for, as writeProfileString() resolves it.
+QString profilePath(const QString &fileName);
+
 // Writes one expandable string value into an existing key; 0 or the platform's error code.
 quint32 setRegistryValue(quint32 root, const QString &subKey, const QString &valueName, const QString &value);
 
@@ -72,12 +108,25 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
                            const QString &fileName);
 
 // The value of one key of a profile file, found as writeProfileString() finds it; null when the file,
-// the section or the key does not exist.
-QString readProfileString(const QString &section, const QString &key, const QString &fileName);
+// the section or the key does not exist. A file that cannot be read (Linux: a FIFO, device or
+// oversized file, a link of another user's) gives null too, with the reason in `error`.
+QString readProfileString(const QString &section, const QString &key, const QString &fileName,
+                          quint32 *error = nullptr);
 
 // True when this process has the rights a machine-wide write needs: root on Linux, an elevated
 // administrator on Windows. A per-user landing then reaches no other user.
 bool runsPrivileged();
+
+// Called first in main(), before the application object exists. A run with root or administrator
+// rights (or started through a setuid program such as pkexec) takes its orders only from its operator:
+// the inherited variables that make the toolkit load code or read files from elsewhere are dropped,
+// and a session bus that is not this account's own is neither used nor started. True for such a run,
+// which then hands the toolkit none of its command-line options either.
+bool distrustCaller();
+
+// False after distrustCaller() found no session bus of this account's own to announce a change on
+// (pkexec, sudo): programs of the operator's session see changed values at their next login.
+bool reachesOwnSession();
 
 // The name of the account this process runs as, for the operator.
 QString accountName();

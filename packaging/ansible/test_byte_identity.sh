@@ -26,7 +26,7 @@ passed=0 failed=0
 # An empty number or reserve is left out, as the editors accept neither.
 reset_values() {
     root="$live/systems" system=plant_a server=/srv/trox-master reserve=/srv/trox-reserve
-    number=12 developer=false standalone=false
+    number=12 developer=false standalone=false systemprofile=true
 }
 seed_tree() { mkdir -p "$live/prefix" "$live/systems/$system/config/system"; }
 # What the dialog needs to start: a root and a system, as an earlier Ok left them.
@@ -40,10 +40,12 @@ arguments() {
     if [ "$standalone" = true ]; then args+=(--stand-alone); else args+=(OV_SERVER_ROOT="$server"); fi
     [ -z "$reserve" ] || args+=(OV_RESERVE_SERVER_ROOT="$reserve")
     [ -z "$number" ] || args+=(OV_WORKSTATION="$number")
-    if [ "$developer" = true ]; then args+=(--developer); else args+=(--no-developer); fi
+    # The dialog writes the flag only when its switch moves: the operator leaves it off here.
+    [ "$developer" = false ] || args+=(--developer)
 }
 
-# A missing system directory is a failed write on every side; anything else must succeed.
+# A missing system directory is a failed write for the dialog, which cannot leave the system's file
+# out; the tool and the playbook are told to, and must succeed.
 tolerated() { [ ! -d "$root/$system/config/system" ] || { cat "$work/side.log"; return 1; }; }
 
 write_with_dialog() {
@@ -53,18 +55,23 @@ write_with_dialog() {
 
 write_with_cli() {
     arguments
-    TROX_INST_ENV_PREFIX="$live/prefix" "$cli" set "${args[@]}" >"$work/side.log" 2>&1 || tolerated
+    [ "$systemprofile" = true ] || args+=(--no-system-profile)
+    TROX_INST_ENV_PREFIX="$live/prefix" "$cli" set "${args[@]}" >"$work/side.log" 2>&1 ||
+        { cat "$work/side.log"; return 1; }
 }
 
 write_with_playbook() {
     # Values go through JSON so that no shell or YAML quoting stands between them and the play.
     ROOT=$root SYSTEM=$system SERVER=$server RESERVE=$reserve NUMBER=$number DEVELOPER=$developer \
-    STANDALONE=$standalone PREFIX="$live/prefix" CLI="$cli" python3 -c '
+    STANDALONE=$standalone SYSTEMPROFILE=$systemprofile PREFIX="$live/prefix" CLI="$cli" python3 -c '
 import json, os
 e = os.environ
 values = {"trox_prefix": e["PREFIX"], "trox_cli": e["CLI"], "trox_root": e["ROOT"],
           "trox_system": e["SYSTEM"], "trox_server_root": e["SERVER"],
-          "trox_developer": e["DEVELOPER"] == "true", "trox_standalone": e["STANDALONE"] == "true"}
+          "trox_standalone": e["STANDALONE"] == "true",
+          "trox_system_profile": e["SYSTEMPROFILE"] == "true"}
+if e["DEVELOPER"] == "true":
+    values["trox_developer"] = True
 if e["RESERVE"]:
     values["trox_reserve_server_root"] = e["RESERVE"]
 if e["NUMBER"]:
@@ -72,7 +79,7 @@ if e["NUMBER"]:
 print(json.dumps(values))' > "$work/values.json"
     ansible-playbook -i localhost, -c local -e trox_linux_hosts=localhost \
         -e ansible_python_interpreter=/usr/bin/python3 -e @"$work/values.json" \
-        "$here/linux.yml" > "$work/side.log" 2>&1 || tolerated
+        "$here/linux.yml" > "$work/side.log" 2>&1 || { cat "$work/side.log"; return 1; }
 }
 
 listing() { (cd "$1" && find . -printf '%P %y %m\n' | sort); }
@@ -135,7 +142,7 @@ reset_values
 run_case existing-files existing_files dialog cli playbook
 
 reset_values
-standalone=true number=7
+standalone=true number=7 systemprofile=false
 run_case stand-alone-missing-system-directory no_system_directory dialog cli playbook
 
 reset_values
@@ -145,6 +152,54 @@ run_case no-workstation-number existing_files dialog cli playbook
 # A fresh workstation, with nothing stored: the dialog refuses to start there, the tool does not.
 reset_values
 run_case fresh-workstation nothing cli playbook
+
+# What the plays refuse on their host before anything is written: a value YAML typed as a number,
+# a misspelt variable, a switch neither true nor false, and (through the tool, or the Windows
+# checks) a value the editors refuse. The Windows checks run here on their own.
+printf '%s\n' '- hosts: localhost' '  gather_facts: false' "  vars_files: [$here/variables.yml]" '  vars:' \
+    '    trox_texts: [trox_root, trox_system, trox_server_root, trox_reserve_server_root, trox_workstation]' \
+    '  tasks:' "    - ansible.builtin.import_tasks: $here/windows_checks.yml" > "$work/windows-checks.yml"
+# refused NAME PLAY VALUES-AS-JSON MESSAGE: an empty MESSAGE means the values pass.
+refused() {
+    rm -rf "$live"
+    seed_tree
+    local play=$here/linux.yml values
+    [ "$2" = linux ] || play=$work/windows-checks.yml
+    values=$(PLAY=$2 PREFIX="$live/prefix" CLI="$cli" ROOT="$live/systems" python3 -c '
+import json, os, sys
+e = os.environ
+v = {"trox_root": e["ROOT"], "trox_system": "plant_a", "trox_workstation": "12"}
+if e["PLAY"] == "linux":
+    v.update(trox_prefix=e["PREFIX"], trox_cli=e["CLI"])
+else:
+    v["trox_root"] = "D:\\TROX"
+v.update(json.loads(sys.argv[1]))
+print(json.dumps(v))' "$3")
+    local ok=false
+    if ansible-playbook -i localhost, -c local -e trox_linux_hosts=localhost \
+        -e ansible_python_interpreter=/usr/bin/python3 -e "$values" "$play" > "$work/side.log" 2>&1; then
+        [ -z "$4" ] && ok=true
+    else
+        [ -n "$4" ] && grep -qF -- "$4" "$work/side.log" && [ ! -e "$live/prefix/etc" ] && ok=true
+    fi
+    if $ok; then
+        echo "PASS: $1"
+        passed=$((passed + 1))
+    else
+        cat "$work/side.log"
+        echo "FAIL: $1"
+        failed=$((failed + 1))
+    fi
+}
+for play in linux windows; do
+    refused "$play: YAML octal number" $play '{"trox_workstation": 10}' "must be text"
+    refused "$play: misspelt variable" $play '{"trox_worksation": "12"}' "(misspelt?): trox_worksation"
+    refused "$play: maybe" $play '{"trox_developer": "maybe"}' "true or false"
+    refused "$play: number beyond 999" $play '{"trox_workstation": "1000abc"}' "between 1 and 999"
+    refused "$play: relative root" $play '{"trox_root": "TROX"}' "absolute path"
+done
+refused "windows: good values" windows '{"trox_root": "D:/TROX/", "trox_workstation": "007"}' ""
+refused "windows: a server path without a drive" windows '{"trox_server_root": "srv/x"}' "not a valid path"
 
 echo "byte-identity: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -50,6 +50,11 @@ $sudo apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
 desktop-file-validate /usr/share/applications/trox_inst_env.desktop
 appstreamcli validate --no-net --strict /usr/share/metainfo/com.quarnby.trox_inst_env.metainfo.xml
 man -w trox_inst_env >/dev/null || fail "man trox_inst_env finds no page"
+# The playbooks ship with the package and work from where it puts them.
+examples=/usr/share/doc/trox-inst-env/examples/ansible
+[ -f "$examples/library/trox_inst_env.py" ] && [ -f /usr/share/doc/trox-inst-env/fleet.md ] ||
+    fail "the playbooks or the fleet recipe are not installed"
+ansible-playbook --syntax-check -i localhost, "$examples/linux.yml" >/dev/null
 # pkaction needs a running polkit daemon; without one the file check above stands.
 if pkaction >/dev/null 2>&1; then
     pkaction --verbose --action-id com.quarnby.trox_inst_env.run | grep -q 'exec.path.*/usr/bin/trox_inst_env' ||

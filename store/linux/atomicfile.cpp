@@ -256,6 +256,25 @@ void removeLeftovers(int directory, const QByteArray &name)
     closedir(listing);
 }
 
+// Whether the file is there, readable by all where it must be, and already what `change` makes of
+// it: then there is nothing to write.
+bool alreadyChanged(int directory, const QByteArray &name, const Options &options,
+                    const std::function<QByteArray(const QByteArray &)> &change)
+{
+    struct stat info;
+    quint32 error = 0;
+    const int fd = SafeOpen::openRegular(name, info, error, directory);
+    if (fd < 0)
+        return false;
+    QByteArray contents;
+    error = SafeOpen::readAll(fd, contents, SafeFile::defaultLimit);
+    close(fd);
+    if (error || (options.readableByAll && (info.st_mode & 0044) != 0044))
+        return false;
+    const QByteArray changed = change(contents);
+    return !changed.isNull() && changed == contents;
+}
+
 } // namespace
 
 Result edit(const QString &path, const Options &options,
@@ -275,6 +294,11 @@ Result edit(const QString &path, const Options &options,
         return {int(failed), Step::Open};
     const auto closeDirectory = qScopeGuard([directory] { close(directory); });
     const QByteArray name = target.mid(slash + 1);
+
+    // Nothing to write takes no lock either: a file that already holds what it should keeps its
+    // inode and time, and a read-only directory holding it is no failure.
+    if (alreadyChanged(directory, name, options, change))
+        return {};
 
     // Taking the lock also tells exactly why the directory is not writable.
     WriterLock lock(directory, name);
@@ -306,6 +330,9 @@ Result edit(const QString &path, const Options &options,
     mode_t mode = existed ? (previous.st_mode & 07777) : 0644;
     if (options.readableByAll)
         mode |= 0044;
+    // Another writer may have made the change meanwhile.
+    if (existed && changed == contents && mode == (previous.st_mode & 07777))
+        return {};
     if (const int written = temporary.commit(changed, mode, existed ? &previous : nullptr, fd, name))
         return {written, Step::Write};
     fsync(directory); // makes the rename durable

@@ -38,7 +38,9 @@ struct Options
     bool readableByAll = false;
 };
 
-// A change that returns a null array leaves the file as it is and fails the write with EBADMSG.
+// A change that returns a null array leaves the file as it is and fails the write with EBADMSG. A
+// change that returns the file's bytes as they are writes nothing and takes no lock: the file keeps
+// its inode and time, and succeeds in a directory no one may write to. `change` may be called twice.
 Result edit(const QString &path, const Options &options,
             const std::function<QByteArray(const QByteArray &)> &change);
 

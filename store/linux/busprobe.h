@@ -2,43 +2,42 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <systemd/sd-bus.h>
+
 // libdbus waits without any time limit while it authenticates and registers a new connection, and a
 // bus may answer one client and stall the next, so a bus that accepts connections but never answers
-// (a stopped, wedged or hostile daemon) would hang any libdbus caller. This is a minimal client of
-// its own instead: it walks the same handshake a libdbus client walks, makes method calls and reads
-// their replies on its own socket, every step within one deadline. Only unix sockets (path= and
-// abstract=) are tried: a session bus offers nothing else on Linux, and other transports could not
-// be bounded the same way.
+// (a stopped, wedged or hostile daemon) would hang any libdbus caller. sd-bus connects, authenticates
+// and calls without blocking when driven by its own processing loop, so every step here runs within
+// one deadline. Only unix sockets are tried: a session bus offers nothing else on Linux, and the other
+// transports sd-bus knows would reach the network or start a program named by an inherited variable.
 namespace BusProbe {
 
 struct Call
 {
-    QString destination;
-    QString path;
-    QString interface;
-    QString member;
-    QByteArray signature; // of the body
-    QByteArray body;      // little-endian, as the marshalling helpers below build it
+    QByteArray destination;
+    QByteArray path;
+    QByteArray interface;
+    QByteArray member;
+    // Appends the arguments; a negative errno when they cannot be sent, the call then fails alone.
+    std::function<int(sd_bus_message *)> arguments;
     bool autoStart = true;
 };
 
-// A call to the bus itself, org.freedesktop.DBus.
-Call busCall(const QString &member, const QByteArray &signature = {}, const QByteArray &body = {});
-
-// Bodies of one argument.
-QByteArray stringArgument(const QString &text);                                 // "s"
-QByteArray stringArrayArgument(const QStringList &texts);                       // "as"
-QByteArray stringDictionaryArgument(const QList<QPair<QString, QString>> &map); // "a{ss}"
+// A call to the bus itself, org.freedesktop.DBus, with one string argument.
+Call busCall(const char *member, const QByteArray &argument);
 
 struct Exchange
 {
     QString address;    // the bus that answered; empty when none did
     QString why;        // why no bus answered
     QStringList errors; // one per call: empty when it succeeded, else the error or "no answer"
+    // One per call: the reply's first argument when it is a string, or a boolean as "1"/"0"; null
+    // otherwise.
+    QList<QByteArray> answers;
 };
 
 // Connects to the first address of a D-Bus address list ("a;b;...") that completes the handshake

@@ -1,26 +1,26 @@
 #include "../machinestore.h"
+#include "../safefile.h"
 #include "machinepaths.h"
 #include "profilefile.h"
 
-#include <QFile>
-
+#include <cerrno>
 #include <pwd.h>
 #include <unistd.h>
 
 // The questions the tool asks the machine without changing it.
 
-QString readProfileString(const QString &section, const QString &key, const QString &fileName)
+QString readProfileString(const QString &section, const QString &key, const QString &fileName, quint32 *error)
 {
+    if (error)
+        *error = 0;
     if (fileName.isEmpty())
         return QString();
-    const QString path = fileName.contains(QLatin1Char('/'))
-                             ? fileName
-                             : MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) +
-                                   QLatin1Char('/') + fileName;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray value = ProfileFile::value(file.readAll(), section.toUtf8(), key.toUtf8());
+    // Asked before every write, and by show, of files anyone may have put a FIFO or a link in place of.
+    QByteArray contents;
+    const quint32 failed = SafeFile::read(profilePath(fileName), contents);
+    if (failed && failed != ENOENT && failed != ENOTDIR && error)
+        *error = failed;
+    const QByteArray value = ProfileFile::value(contents, section.toUtf8(), key.toUtf8());
     return value.isNull() ? QString() : QString::fromUtf8(value);
 }
 

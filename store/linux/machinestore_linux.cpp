@@ -1,8 +1,8 @@
 #include "../machinestore.h"
 #include "../safefile.h"
+#include "../storelog.h"
 #include "../ValueRules.h"
 #include "atomicfile.h"
-#include "busprobe.h"
 #include "envfile.h"
 #include "etcenvironment.h"
 #include "loginenvironment.h"
@@ -14,6 +14,8 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,8 +24,6 @@
 namespace {
 
 const int announcementTimeoutMs = 2000;
-// A working bus answers within milliseconds; this is what a stalled one costs at start-up.
-const int startupProbeTimeoutMs = 500;
 
 bool isVariableName(const QString &name)
 {
@@ -47,7 +47,8 @@ QString refusedVariable(const QString &name, const QString &value)
 
 void logRefused(const char *what, const QString &name, const QString &reason)
 {
-    qDebug().nospace() << "refused to write " << what << ' ' << name << ": " << qPrintable(reason);
+    qCDebug(storeLog).nospace() << "Refused to write the " << what << ' ' << name << ": "
+                                << qPrintable(reason) << '.';
 }
 
 // The environment.d file standing for a registry key; empty for a key that does not exist here.
@@ -67,14 +68,14 @@ void logFailure(const QString &subKey, const QString &path, const QString &name,
 {
     const QByteArray error = describeStoreError(code).toUtf8();
     if (path.isEmpty())
-        qDebug("no environment file stands for key '%s': %s (error=0x%X)", subKey.toUtf8().constData(),
-               error.constData(), code);
+        qCDebug(storeLog, "No environment file stands for the key '%s': %s (error 0x%X).",
+                subKey.toUtf8().constData(), error.constData(), code);
     else if (name.isEmpty())
-        qDebug("couldn't open environment file '%s': %s (error=0x%X)", QFile::encodeName(path).constData(),
-               error.constData(), code);
+        qCDebug(storeLog, "Could not open the environment file '%s': %s (error 0x%X).",
+                QFile::encodeName(path).constData(), error.constData(), code);
     else
-        qDebug("couldn't set variable '%s' in environment file '%s': %s (error=0x%X)",
-               name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
+        qCDebug(storeLog, "Could not set the variable '%s' in the environment file '%s': %s (error 0x%X).",
+                name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
 }
 
 // The variables the tool owns, the only ones it announces.
@@ -87,7 +88,9 @@ namespace {
 
 // Sets several values of one key with a single replacement of its file. A failure is logged for
 // each value, as separate writes would have been.
-quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair<QString, QString>> &values)
+// `differs`, when given, gets for each value whether it changed what the file holds.
+quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair<QString, QString>> &values,
+                          QList<bool> *differs = nullptr)
 {
     const QString path = environmentFile(root, subKey);
     quint32 error = path.isEmpty() ? ENOENT : 0;
@@ -107,8 +110,13 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
     if (!error) {
         const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
             QByteArray changed = contents;
+            if (differs)
+                differs->clear();
             for (const auto &[name, value] : values) {
-                changed = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
+                const QByteArray next = EnvFile::setVariable(changed, name.toLatin1(), value.toUtf8());
+                if (differs)
+                    differs->append(next != changed);
+                changed = next;
                 if (changed.isNull())
                     break;
             }
@@ -128,7 +136,7 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
 // pam_env gives sessions that read no environment.d file (cron, "ssh host COMMAND", a zsh or fish
 // login) /etc/environment: the tool's lines there carry what the machine's environment.d files give
 // its variables, which a value built on another variable, or one pam_env cannot read back, cannot be.
-void keepEtcEnvironmentInStep()
+quint32 keepEtcEnvironmentInStep()
 {
     const auto isToolVariable = [](const QByteArray &name) {
         return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
@@ -147,15 +155,15 @@ void keepEtcEnvironmentInStep()
         const QByteArray line =
             found->untrusted ? QByteArray() : EtcEnvironment::managedLine(tool, found->value);
         if (line.isNull())
-            qDebug("%s left out of %s: its value %s", tool, EtcEnvironment::path,
-                   found->untrusted ? "refers to a variable outside the tool's"
-                                    : "holds a '#' or is too long for pam_env to read back");
+            qCDebug(storeLog, "%s is left out of %s: its value %s.", tool, EtcEnvironment::path,
+                    found->untrusted ? "refers to a variable that is not the tool's own"
+                                     : "holds a '#' or is too long for pam_env to read back");
         else
             lines.append(line);
     }
     const QString path = MachinePaths::machinePath(QLatin1String(EtcEnvironment::path));
     if (lines.isEmpty() && !QFile::exists(path))
-        return;
+        return 0;
     AtomicFile::Options options;
     options.readableByAll = true;
     const AtomicFile::Result result = AtomicFile::edit(path, options, [&](const QByteArray &contents) {
@@ -163,6 +171,7 @@ void keepEtcEnvironmentInStep()
     });
     if (result.error)
         logFailure(QString(), path, QString(), quint32(result.error));
+    return quint32(result.error);
 }
 
 } // namespace
@@ -202,21 +211,27 @@ QList<VariableWrite> setEnvironmentVariables(const QList<QPair<QString, QString>
     if (valid.isEmpty())
         return writes;
 
-    const quint32 machineError =
-        setRegistryValues(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid);
-    if (machineError == 0)
-        keepEtcEnvironmentInStep();
+    QList<bool> differs;
+    const quint32 machineError = setRegistryValues(
+        Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), valid, &differs);
+    const quint32 sessionCopyError = machineError == 0 ? keepEtcEnvironmentInStep() : 0;
     // A lock held past the wait is another writer at work, not a reason to land elsewhere.
     const quint32 userError =
         machineError == 0 || machineError == SafeOpen::ERROR_LOCK_HELD
             ? 0
-            : setRegistryValues(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey), valid);
-    for (const qsizetype i : std::as_const(validIndex)) {
-        writes[i].machineError = machineError;
-        writes[i].userError = userError;
-        writes[i].where = machineError == 0 ? VariableWrite::MachineWide
-                          : userError == 0  ? VariableWrite::PerUser
-                                            : VariableWrite::Nowhere;
+            : setRegistryValues(Registry::userRoot, QLatin1String(Registry::userEnvironmentKey), valid,
+                                &differs);
+    for (qsizetype k = 0; k < validIndex.size(); ++k) {
+        VariableWrite &write = writes[validIndex.at(k)];
+        write.machineError = machineError;
+        write.userError = userError;
+        write.where = machineError == 0 ? VariableWrite::MachineWide
+                      : userError == 0  ? VariableWrite::PerUser
+                                        : VariableWrite::Nowhere;
+        write.changed = write.written() && differs.value(k, true);
+        write.sessionCopyError = sessionCopyError;
+        if (sessionCopyError)
+            write.sessionCopy = MachinePaths::machinePath(QLatin1String(EtcEnvironment::path));
     }
     return writes;
 }
@@ -242,9 +257,7 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
         return ENOENT;
 
     const bool bare = !fileName.contains(QLatin1Char('/'));
-    const QString path = bare ? MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) +
-                                    QLatin1Char('/') + fileName
-                              : fileName;
+    const QString path = profilePath(fileName);
     const QByteArray sectionBytes = section.toUtf8();
     const QByteArray keyBytes = key.toUtf8();
     const QByteArray valueBytes = value.toUtf8();
@@ -260,9 +273,10 @@ quint32 writeProfileString(const QString &section, const QString &key, const QSt
     if (mixed)
         result.error = EILSEQ;
     if (result.error) {
-        qDebug("couldn't write key '%s' of section '%s' in profile file '%s' error=0x%X",
-               keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
-               quint32(result.error));
+        qCDebug(storeLog,
+                "Could not write the key '%s' of the section '%s' in the profile file '%s' (error 0x%X).",
+                keyBytes.constData(), sectionBytes.constData(), QFile::encodeName(path).constData(),
+                quint32(result.error));
     }
     return quint32(result.error);
 }
@@ -302,6 +316,66 @@ QList<StoredVariable> loadStoredVariables(const QStringList &names)
     return result;
 }
 
+QList<StoredVariable> loadMachineVariables(const QStringList &names)
+{
+    QByteArray contents;
+    SafeFile::read(MachinePaths::machinePath(QLatin1String(MachinePaths::machineEnvironmentFile)), contents);
+    // As a login reads the file on its own: its assignments in order, each reference to one of its
+    // own variables seeing the value so far, any other the environment the login starts from.
+    QHash<QByteArray, QByteArray> values;
+    QSet<QByteArray> assigned;
+    const QList<EnvFile::Assignment> assignments =
+        EnvFile::isLoginReadable(contents) ? EnvFile::parse(contents) : QList<EnvFile::Assignment>();
+    for (const EnvFile::Assignment &assignment : assignments)
+        assigned.insert(assignment.name);
+    const EnvFile::Lookup lookup = [&](const QByteArray &name) -> std::optional<QByteArray> {
+        if (values.contains(name))
+            return values.value(name);
+        if (name.isEmpty() || assigned.contains(name) || !qEnvironmentVariableIsSet(name.constData()))
+            return std::nullopt;
+        return qgetenv(name.constData());
+    };
+    for (const EnvFile::Assignment &assignment : assignments) {
+        if (assignment.hasValue && EnvFile::isValidName(assignment.name))
+            values.insert(assignment.name, EnvFile::expand(assignment.value, lookup));
+    }
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        const auto found = values.constFind(name.toUtf8());
+        if (found != values.constEnd()) {
+            stored.value = QString::fromUtf8(EnvFile::loginValue(*found));
+            if (stored.value.isNull())
+                stored.value = QStringLiteral("");
+            stored.source = StoredVariable::Machine;
+        }
+        result.append(stored);
+    }
+    return result;
+}
+
+QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments)
+{
+    QByteArray contents;
+    SafeFile::read(MachinePaths::machinePath(QLatin1String(MachinePaths::machineEnvironmentFile)), contents);
+    QList<bool> differ;
+    for (const auto &[name, value] : assignments) {
+        const QByteArray next = EnvFile::setVariable(contents, name.toLatin1(), value.toUtf8());
+        differ.append(next.isNull() || next != contents);
+        if (!next.isNull())
+            contents = next;
+    }
+    return differ;
+}
+
+QString profilePath(const QString &fileName)
+{
+    if (fileName.contains(QLatin1Char('/')))
+        return fileName;
+    return MachinePaths::machinePath(QLatin1String(MachinePaths::profileDirectory)) + QLatin1Char('/') +
+           fileName;
+}
+
 void broadcastEnvironmentChange()
 {
     // Only the tool's own variables, and only values the tool can compute exactly as the login
@@ -318,34 +392,14 @@ void broadcastEnvironmentChange()
         if (!isToolVariable(variable.name))
             continue;
         if (variable.untrusted)
-            qDebug("environment announcement: %s left out: its value refers to a variable outside the tool's",
-                   variable.name.constData());
+            qCDebug(storeLog,
+                    "The environment announcement leaves %s out: its value refers to a variable that is not "
+                    "the tool's own.",
+                    variable.name.constData());
         else
             announced.append({QString::fromUtf8(variable.name), QString::fromUtf8(variable.value)});
     }
     SessionAnnouncer::announce(announced, announcementTimeoutMs);
-}
-
-void avoidSilentSessionBus()
-{
-    // The bridge uses AT_SPI_BUS_ADDRESS, when set, instead of asking the session bus where its own
-    // bus is; an address with no transport fails at once, without a wait.
-    const char *const variable = "AT_SPI_BUS_ADDRESS";
-    const QString preset = qEnvironmentVariable(variable);
-    const QString address = preset.isEmpty() ? BusProbe::sessionAddress() : preset;
-    if (!BusProbe::anyListening(address))
-        return; // nothing listens: a connection fails at once as it is
-    // The bridge's own first question.
-    const BusProbe::Call question =
-        BusProbe::busCall(QStringLiteral("NameHasOwner"), QByteArrayLiteral("s"),
-                          BusProbe::stringArgument(QStringLiteral("org.a11y.Bus")));
-    const BusProbe::Exchange exchange = BusProbe::call(address, {question}, startupProbeTimeoutMs);
-    if (!exchange.address.isEmpty() && exchange.errors.constFirst().isEmpty())
-        return;
-    qDebug("starting without accessibility support: the bus at '%s' does not answer (%s)",
-           qPrintable(address),
-           qPrintable(exchange.address.isEmpty() ? exchange.why : exchange.errors.constFirst()));
-    qputenv(variable, "disabled:");
 }
 
 QString describeStoreError(quint32 code)

@@ -4,8 +4,11 @@
 
 // The questions the tool asks the machine without changing it.
 
-QString readProfileString(const QString &section, const QString &key, const QString &fileName)
+QString readProfileString(const QString &section, const QString &key, const QString &fileName, quint32 *error)
 {
+    // The system's reader gives no reason: a file it cannot read reads as a missing one.
+    if (error)
+        *error = 0;
     std::wstring value;
     if (!Win32Store::readProfileString(section.toStdWString(), key.toStdWString(), fileName.toStdWString(),
                                        value))
@@ -21,4 +24,31 @@ bool runsPrivileged()
 QString accountName()
 {
     return QString::fromStdWString(Win32Store::accountName());
+}
+
+// Windows reads its values from the process environment, as the tool always did there; a value is
+// taken to differ, and the registry gives the per-user landing no reason to be undone.
+QList<StoredVariable> loadMachineVariables(const QStringList &names)
+{
+    return loadStoredVariables(names);
+}
+
+QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments)
+{
+    return QList<bool>(assignments.size(), true);
+}
+
+InvokingUser removeInvokingUserVariables(const QStringList &, bool)
+{
+    return {};
+}
+
+void logChanges(const QStringList &)
+{
+    // The event log needs a registered source; the operator's dialog says what it wrote.
+}
+
+QString profilePath(const QString &fileName)
+{
+    return fileName;
 }

@@ -1,4 +1,5 @@
 #include "../machinestore.h"
+#include "../storelog.h"
 #include "../ValueRules.h"
 #include "../win32/win32store.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 void toDebugLog(const std::wstring &line)
 {
-    qDebug().noquote() << QString::fromStdWString(line);
+    qCDebug(storeLog).noquote() << QString::fromStdWString(line);
 }
 
 void routeLogToDebug()
@@ -31,7 +32,8 @@ bool refusedValue(const QString &name, const QString &value)
 {
     const QString refusal = ValueRules::refusal(value);
     if (!refusal.isEmpty())
-        qDebug().noquote() << QStringLiteral("refused variable '%1': %2").arg(name, refusal);
+        qCDebug(storeLog).noquote()
+            << QStringLiteral("Refused to write the variable %1: %2.").arg(name, refusal);
     return !refusal.isEmpty();
 }
 
@@ -70,6 +72,7 @@ VariableWrite setEnvironmentVariable(const QString &name, const QString &value)
     }
     write.machineError = result.machineError;
     write.userError = result.userError;
+    write.changed = write.written(); // the registry is not read back first
     return write;
 }
 

@@ -1,10 +1,26 @@
 #include "../platform.h"
+#include "../machinestore.h"
 #include "../pathrules.h"
 #include "../preferences.h"
 
 PathRules PathRules::native()
 {
     return PathRules(PathRules::Windows);
+}
+
+bool distrustCaller()
+{
+    if (!runsPrivileged())
+        return false;
+    dropToolkitVariables({});
+    return true;
+}
+
+bool reachesOwnSession()
+{
+    // The announcement is a broadcast to every top-level window of the desktop, not a bus of the
+    // caller's.
+    return true;
 }
 
 void preparePreferenceLocation()

@@ -5,11 +5,15 @@
 #include "trox_inst_envDialog.h"
 #include "ValueLabel.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 
 namespace {
 
@@ -65,6 +69,11 @@ private Q_SLOTS:
     void setButtonsStayNarrow();
     void longValueStaysOnScreen();
     void namesSizeAndHelp();
+    void spokenNames_data();
+    void spokenNames();
+    void keyboard_data();
+    void keyboard();
+    void fitsTheScreen();
 
     void load_data();
     void load();
@@ -199,6 +208,116 @@ void tst_trox_inst_envDialog::namesSizeAndHelp()
     const QString example = PathRules::native().examplePaths(QStringLiteral("\\\\trox-master\\share\\path"));
     QVERIFY(unnamed.server->toolTip().contains(example));
     QVERIFY(!tip.contains(example));
+}
+
+// What a screen reader reads: each Set button says what it sets, each value its caption and value, and
+// no name or description is markup.
+void tst_trox_inst_envDialog::spokenNames_data()
+{
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("setRoot") << "setRoot"
+                             << "Set root path";
+    QTest::newRow("setSystem") << "setSystem"
+                               << "Set system";
+    QTest::newRow("setServer") << "setServer"
+                               << "Set system server";
+    QTest::newRow("setReserveServer") << "setReserveServer"
+                                      << "Set reserve server";
+    QTest::newRow("setWorkstation") << "setWorkstation"
+                                    << "Set workstation ID";
+    QTest::newRow("root and its value") << "root"
+                                        << "Root: /r";
+    QTest::newRow("empty value: the caption") << "workstation"
+                                              << "Workstation ID";
+    QTest::newRow("note, as plain text") << "textLabel1_4"
+                                         << "Important! (pain and hassle saving tip follows):";
+}
+
+void tst_trox_inst_envDialog::spokenNames()
+{
+    QFETCH(QString, widget);
+    QFETCH(QString, name);
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
+    trox_inst_envDialog dialog;
+    QVERIFY(loadsQuietly(dialog));
+    QAccessibleInterface *spoken = QAccessible::queryAccessibleInterface(dialog.findChild<QWidget *>(widget));
+    QVERIFY(spoken->text(QAccessible::Name).startsWith(name));
+    QVERIFY(!spoken->text(QAccessible::Description).contains(QLatin1Char('<')));
+    QCOMPARE(dialog.setRoot->text(), QStringLiteral("Set"));
+    dialog.reject();
+}
+
+// Tab walks the values and their buttons in reading order; Enter presses the focused button and
+// does nothing elsewhere, as there is no default button.
+void tst_trox_inst_envDialog::keyboard_data()
+{
+    QTest::addColumn<int>("tabs");
+    QTest::addColumn<QString>("focused");
+    QTest::addColumn<QString>("enterOpens"); // the window Enter opens, "-" for none, "closed"
+    QTest::newRow("start") << 0 << "root"
+                           << "-";
+    QTest::newRow("root's Set") << 1 << "setRoot"
+                                << "Set root path for Orvane Control Systems";
+    QTest::newRow("server's Set") << 5 << "setServer"
+                                  << "Set path to system server";
+    QTest::newRow("stand-alone box") << 6 << "standalone"
+                                     << "-";
+    QTest::newRow("developer box") << 11 << "developer"
+                                   << "-";
+    QTest::newRow("cancel") << 13 << "cancel"
+                            << "closed";
+}
+
+void tst_trox_inst_envDialog::keyboard()
+{
+    QFETCH(int, tabs);
+    QFETCH(QString, focused);
+    QFETCH(QString, enterOpens);
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s", "OV_SERVER_ROOT=/srv"});
+    trox_inst_envDialog dialog;
+    ModalCatcher catcher;
+    catcher.ignore(&dialog);
+    catcher.setResponder([](QWidget *editor) { return qobject_cast<QDialog *>(editor)->close(); });
+    QVERIFY(LoadWatcher::showLoaded(dialog));
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    for (int i = 0; i < tabs; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), focused);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QStringList titles;
+    for (const ModalCatcher::Seen &seen : std::as_const(catcher.seen))
+        titles << seen.title;
+    QCOMPARE(titles, enterOpens == QLatin1String("-") || enterOpens == QLatin1String("closed")
+                         ? QStringList()
+                         : QStringList{enterOpens});
+    QCOMPARE(dialog.isVisible(), enterOpens != QLatin1String("closed"));
+    QVERIFY(!dialog.developer->isChecked());
+    dialog.reject();
+}
+
+// With a 16 pt font the form is taller than the offscreen screen: the rows below the active system
+// scroll, the note first, and Ok and Cancel stay inside the screen.
+void tst_trox_inst_envDialog::fitsTheScreen()
+{
+    Sandbox::setVariables({"OV_ROOT=/r", "OV_SYSTEM=s"});
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPointSize(16);
+    QApplication::setFont(large);
+    trox_inst_envDialog dialog;
+    QApplication::setFont(before);
+    QVERIFY(loadsQuietly(dialog));
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QRect available = dialog.screen()->availableGeometry();
+    QVERIFY(available.contains(dialog.frameGeometry()));
+    for (QWidget *button : {static_cast<QWidget *>(dialog.ok), static_cast<QWidget *>(dialog.cancel)})
+        QVERIFY(available.contains(QRect(button->mapToGlobal(QPoint(0, 0)), button->size())));
+    auto *area = dialog.findChild<QScrollArea *>();
+    QVERIFY(area && area->widget()->isAncestorOf(dialog.groupBox4_2));
+    QCOMPARE(area->widget()->layout()->itemAt(0)->widget(), dialog.textLabel1_4);
+    QVERIFY(!area->isAncestorOf(dialog.groupBox4) && !area->isAncestorOf(dialog.ok));
+    dialog.reject();
 }
 
 // A missing root or system is reported, root first, and rejects the dialog once the load has run.

@@ -1,5 +1,6 @@
+#include "../store/storetesting.h"
+#include "machinestore.h"
 #include "preferences.h"
-#include "sandbox.h"
 #include "SettingsApplier.h"
 
 #include <QDir>
@@ -20,6 +21,21 @@ SettingsApplier::Settings settings(QString description, const QString &root)
             words.contains("developer")};
 }
 
+// The variables the loaded settings stand for, stored machine-wide as an earlier Ok left them.
+void storeLoaded(const SettingsApplier::Settings &loaded)
+{
+    QList<QPair<QString, QString>> assignments;
+    const QString values[] = {loaded.root,        loaded.system,
+                              loaded.server,      loaded.reserveServer,
+                              loaded.workstation, loaded.developer ? QStringLiteral("true") : QString()};
+    for (int i = 0; i < 6; ++i) {
+        if (!values[i].isEmpty())
+            assignments.append({SettingsApplier::variableNames().at(i), values[i]});
+    }
+    if (!assignments.isEmpty())
+        setEnvironmentVariables(assignments);
+}
+
 } // namespace
 
 class tst_SettingsApplier : public QObject
@@ -35,11 +51,11 @@ void tst_SettingsApplier::apply_data()
 {
     QTest::addColumn<QString>("loaded");
     QTest::addColumn<QString>("edited");
-    QTest::addColumn<QByteArray>("machineBefore"); // null: no file
-    QTest::addColumn<QByteArray>("machine");
-    QTest::addColumn<QString>("number"); // the workstation the three profiles get, if any
-    QTest::addColumn<QString>("system"); // whose profile file is checked
-    QTest::addColumn<QString>("server"); // the last known server afterwards
+    QTest::addColumn<QByteArray>("machineBefore"); // null: the loaded values, as an earlier Ok stored them
+    QTest::addColumn<QByteArray>("machine");       // the variables changed, one NAME="value" line each
+    QTest::addColumn<QString>("number");           // the workstation the three profiles get, if any
+    QTest::addColumn<QString>("system");           // whose profile file is checked
+    QTest::addColumn<QString>("server");           // the last known server afterwards
     QTest::addColumn<QString>("warning");
     QTest::addColumn<QByteArray>("xsvBefore"); // null: no file, and xsv.ini gets only the number
     QTest::addColumn<QByteArray>("xsv");
@@ -79,13 +95,21 @@ void tst_SettingsApplier::apply_data()
         "[Network]\nWorkstation=5\n", "[Network]\nWorkstation=5\n");
     row("emptied value is written empty",
         "root=$ROOT system=alpha server=/srv/main reserve=/srv/spare workstation=4",
-        "root=$ROOT system=alpha server=/srv/main workstation=4",
-        "# kept\nOV_RESERVE_SERVER_ROOT=\"/srv/spare\"\nOTHER=1\n",
-        "# kept\nOV_RESERVE_SERVER_ROOT=\"${OV_RESERVE_SERVER_ROOT:+}\"\nOTHER=1\n", "4", "alpha",
-        "/srv/main");
+        "root=$ROOT system=alpha server=/srv/main workstation=4", nullptr, "OV_RESERVE_SERVER_ROOT=\"\"\n",
+        "4", "alpha", "/srv/main");
+    // What root's own file got when the machine-wide write was refused is no reason to skip it later.
+    row("as root: own per-user value written machine-wide",
+        "root=$ROOT system=beta server=/srv/main workstation=4",
+        "root=$ROOT system=beta server=/srv/main workstation=4",
+        "OV_ROOT=\"$ROOT\"\nOV_SYSTEM=\"alpha\"\nOV_SERVER_ROOT=\"/srv/main\"\nOV_WORKSTATION=\"4\"\n",
+        "OV_SYSTEM=\"beta\"\n", "4", "beta", "/srv/main");
     row("missing system fails only its profile", "root=$ROOT system=gamma server=/srv/main workstation=4",
         "root=$ROOT system=gamma server=/srv/main workstation=4", nullptr, "", "4", "gamma", "/srv/main",
         "gamma/config/system/trox_system.ini");
+    // Sessions that read only /etc/environment would keep the old values: the operator is told.
+    row("/etc/environment unwritable is named", same,
+        "root=$ROOT system=beta server=/srv/main workstation=12", nullptr, "OV_SYSTEM=\"beta\"\n", "12",
+        "beta", "/srv/main", "etc/environment, which sessions that read no environment.d file get");
 }
 
 void tst_SettingsApplier::apply()
@@ -100,23 +124,37 @@ void tst_SettingsApplier::apply()
     QFETCH(QByteArray, xsvBefore);
     QFETCH(QByteArray, xsv);
 
+    const bool asRoot = QByteArray(QTest::currentDataTag()).startsWith("as root");
+    if (asRoot && geteuid() != 0)
+        QSKIP("only a root run measures against the machine store alone");
     Sandbox sandbox;
     const QString root = sandbox.root() + "/systems";
     for (const char *path : {"/alpha/config/system", "/beta/config/system"})
         QVERIFY(QDir().mkpath(root + path));
     const QString machineFile = machineEnvFile(sandbox);
     const QString xsvFile = sandbox.machine("/etc/trox/xsv.ini");
-    if (!machineBefore.isNull())
-        QVERIFY(Sandbox::writeFile(machineFile, machineBefore));
+    if (machineBefore.isNull())
+        storeLoaded(settings(loaded, root));
+    else
+        QVERIFY(Sandbox::writeFile(machineFile, machineBefore.replace("$ROOT", root.toUtf8())));
+    if (asRoot)
+        QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), "OV_SYSTEM=\"beta\"\n"));
     if (!xsvBefore.isNull())
         QVERIFY(Sandbox::writeFile(xsvFile, xsvBefore));
+    if (QByteArray(QTest::currentDataTag()).startsWith("/etc/environment"))
+        QVERIFY(QFile::remove(sandbox.machine("/etc/environment")) &&
+                QDir().mkpath(sandbox.machine("/etc/environment")));
 
     const SettingsApplier::Report report =
         SettingsApplier::apply(settings(loaded, root), settings(edited, root));
 
-    machine.replace("$ROOT", root.toUtf8());
-    QCOMPARE(Sandbox::readFile(machineFile), machine);
-    QCOMPARE(report.changed, machine != machineBefore);
+    QByteArray variables;
+    for (const SettingsApplier::Change &change : report.changes) {
+        if (change.kind == SettingsApplier::Change::Variable)
+            variables += change.name.toUtf8() + "=\"" + change.after.toUtf8() + "\"\n";
+    }
+    QCOMPARE(variables, machine.replace("$ROOT", root.toUtf8()));
+    QCOMPARE(report.changed, !machine.isEmpty());
     const auto profile = [&number](const char *section) {
         return number.isEmpty() ? QByteArray()
                                 : "[" + QByteArray(section) + "]\nWorkstation=" + number.toUtf8() + '\n';
@@ -124,11 +162,20 @@ void tst_SettingsApplier::apply()
     QCOMPARE(Sandbox::readFile(xsvFile), xsvBefore.isNull() ? profile("Network") : xsv);
     QCOMPARE(Sandbox::readFile(sandbox.machine("/etc/trox/taskbase.ini")), profile("System"));
     QCOMPARE(Sandbox::readFile(root + '/' + system + "/config/system/trox_system.ini"),
-             warning.isEmpty() ? profile("Network") : QByteArray());
+             warning.endsWith("trox_system.ini") ? QByteArray() : profile("Network"));
     QTEST(openPreferences()->value("lastKnownServer/server", "<none>").toString(), "server");
     QVERIFY2(warning.isEmpty() ? report.warning().isEmpty() : report.warning().contains(warning),
              qPrintable(report.warning()));
     QCOMPARE(report.allWritten(), warning.isEmpty());
+
+    // Ok again on what is now stored: nothing to change, and no file is replaced by its own bytes.
+    const auto stamps = fileStamps(sandbox);
+    const SettingsApplier::Report again = SettingsApplier::apply(
+        SettingsApplier::settingsOf(loadStoredVariables(SettingsApplier::variableNames())),
+        settings(edited, root));
+    QCOMPARE(again.changes.size(), 0);
+    QVERIFY(!again.changed);
+    QCOMPARE(fileStamps(sandbox), stamps);
 }
 
 QTEST_GUILESS_MAIN(tst_SettingsApplier)

@@ -31,13 +31,14 @@ keys() { local win=$1; shift; xdotool windowfocus --sync "$win"; for k in "$@"; 
 
 "$exe" & pid=$!
 main=$(wait_window "Set Active TROX System") || fail "main window did not appear"
-# Focus starts on the first Set button; five tabs reach the workstation's.
-keys "$main" Tab Tab Tab Tab Tab space
+# Focus starts on the root; each value comes before its Set button, ten tabs reach the workstation's,
+# and Enter presses the focused button as Space does.
+keys "$main" Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Return
 editor=$(wait_window "Set Workstation Number") || fail "workstation editor did not open"
 xdotool windowfocus --sync "$editor" type --delay 20 "40"
 keys "$editor" Return
 wait_gone "Set Workstation Number"
-keys "$main" Tab space Tab space
+keys "$main" Tab space Tab Return
 notice=$(wait_window "Information") || fail "restart notice did not appear"
 keys "$notice" Return
 finished "the tool did not exit"
@@ -63,14 +64,14 @@ grep -q '^server=/srv/trox-master$' "$work/prefix/etc/xdg/Quarnby Technology/tro
 # The inherited environment still says 12; the store says 40, and that is what Ok keeps.
 "$exe" & pid=$!
 main=$(wait_window "Set Active TROX System") || fail "main window did not appear again"
-keys "$main" Tab Tab Tab Tab Tab Tab Tab space
+keys "$main" Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Return
 finished "Ok did not close the tool"
 profiles_hold 40
 
 # Return on a check box must not reach a Set button: Escape then closes the tool itself, where an
-# editor opened by Return would take the Escape and leave the tool running. Two and six tabs from the
-# first Set button reach "Work stand-alone" and "Developer Mode".
-for tabs in 2 6; do
+# editor opened by Return would take the Escape and leave the tool running. Six and eleven tabs from
+# the root reach "Work stand-alone" and "Developer Mode".
+for tabs in 6 11; do
     "$exe" & pid=$!
     main=$(wait_window "Set Active TROX System") || fail "main window did not appear for Return"
     tab_keys=()

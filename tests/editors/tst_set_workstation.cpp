@@ -173,7 +173,12 @@ void tst_set_workstation::browse()
             QTest::mouseClick(browserOk ? browser.buttonOk : browser.buttonCancel, Qt::LeftButton);
         });
         afterBrowse = editor.workstation->text();
-        QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
+        // A number handed back has the focus, so that Enter accepts it rather than browsing again.
+        QCOMPARE(editor.focusWidget() == editor.workstation, browserOk);
+        if (browserOk)
+            QTest::keyClick(editor.focusWidget(), Qt::Key_Return);
+        else
+            QTest::mouseClick(editor.buttonOk, Qt::LeftButton);
         if (editor.isVisible())
             editor.reject();
     });

@@ -5,6 +5,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QFile>
 #include <QTimer>
 
@@ -15,12 +18,14 @@
 //                                  preference TAG_i set to "vi"; prints
 //                                  "i where machineError userError profileError settingsStatus"
 // storehelper save TAG FROM TO     the same, the preference through savePreferences (status -1 if refused)
-// storehelper cycle                prints "ready", then sets OV_ROOT, xsv.ini's Workstation and the last
-//                                  known server to A, B, A, ... until killed
+// storehelper cycle                sets OV_ROOT, xsv.ini's Workstation and the last known server to B, A, B,
+// ... until killed; prints "ready"
+//                                  after the first round
 // storehelper fakebus PATH ANSWERS a FakeBus at PATH for a minute
 // storehelper systemd RECORD_FILE  owns org.freedesktop.systemd1, appends each SetEnvironment call
 // storehelper silent               owns org.freedesktop.systemd1 and never answers
 // storehelper probe                org.trox.EnvProbe: Value(name) from its own environment
+// storehelper a11y ADDRESS         org.a11y.Bus, switched on, naming ADDRESS as the accessibility bus
 
 class Manager : public QObject, protected QDBusContext
 {
@@ -63,6 +68,27 @@ public Q_SLOTS:
     void Quit() { QTimer::singleShot(0, qApp, &QCoreApplication::quit); }
 };
 
+// The desktop's accessibility service: both of its interfaces on one path, as the real one has them.
+class AccessibilityService : public QDBusVirtualObject
+{
+public:
+    explicit AccessibilityService(const QString &address)
+        : m_address(address)
+    {}
+    QString introspect(const QString &) const override { return QString(); }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.member() == QLatin1String("GetAddress"))
+            return connection.send(message.createReply(m_address));
+        if (message.member() == QLatin1String("Get")) // IsEnabled and ScreenReaderEnabled
+            return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(true))));
+        return false;
+    }
+
+private:
+    QString m_address;
+};
+
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
@@ -93,13 +119,15 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     };
     if (mode == QLatin1String("cycle")) {
-        ready();
+        // Ready once a whole round is done, so that a kill soon after lands in a later one.
         for (unsigned i = 1;; ++i) {
+            if (i == 2)
+                ready();
             const QString value = QLatin1String(i % 2 ? "B" : "A");
             setRegistryValue(Registry::machineRoot, QLatin1String(Registry::machineEnvironmentKey), "OV_ROOT",
                              value);
             writeProfileString("Network", "Workstation", value, "xsv.ini");
-            openPreferences()->setValue("lastKnownServer/server", value);
+            savePreferences([&](QSettings &store) { store.setValue("lastKnownServer/server", value); });
         }
     }
     const auto serve = [&] {
@@ -119,6 +147,9 @@ int main(int argc, char **argv)
         served = std::make_unique<Manager>(args.value(1), mode == QLatin1String("systemd"));
         service = QStringLiteral("org.freedesktop.systemd1");
         path = QStringLiteral("/org/freedesktop/systemd1");
+    } else if (mode == QLatin1String("a11y") && args.size() == 2) {
+        service = QStringLiteral("org.a11y.Bus");
+        path = QStringLiteral("/org/a11y/bus");
     } else if (mode == QLatin1String("probe")) {
         served = std::make_unique<Probe>();
         service = QStringLiteral("org.trox.EnvProbe");
@@ -131,8 +162,11 @@ int main(int argc, char **argv)
     const QByteArray starter = qgetenv("DBUS_STARTER_ADDRESS");
     QDBusConnection connection = QDBusConnection::connectToBus(
         QString::fromLatin1(starter.isEmpty() ? qgetenv("DBUS_SESSION_BUS_ADDRESS") : starter), "helper");
-    if (!connection.registerObject(path, served.get(), QDBusConnection::ExportAllSlots) ||
-        !connection.registerService(service)) {
+    AccessibilityService accessibility(args.value(1));
+    const bool registered =
+        served ? connection.registerObject(path, served.get(), QDBusConnection::ExportAllSlots)
+               : connection.registerVirtualObject(path, &accessibility);
+    if (!registered || !connection.registerService(service)) {
         std::fprintf(stderr, "cannot serve %s\n", qPrintable(service));
         return 1;
     }

@@ -63,14 +63,20 @@ void tst_announcement::announce_data()
             "PATH=\"/opt/trox/bin:${PATH}\"\nOV_WORKSTATION=\"${HOME}/12\"\n"
             "OV_DEVELOPER=\"${OV_SYSTEM}\"\nOV_RESERVE_SERVER_ROOT=$OV_WORKSTATION\n",
             "OV_DEVELOPER=plant\n");
+    // The user manager starts without the tool's variables: a reference to one not yet assigned is
+    // empty for certain, and an emptied value is still a value the login gets.
+    reached("emptied values and references to the tool's own variables", false,
+            "OV_DEVELOPER=${OV_WORKSTATION:+set}\nOV_WORKSTATION=${OV_WORKSTATION}12\n"
+            "OV_RESERVE_SERVER_ROOT=${OV_SYSTEM}-${OV_DEVELOPER}\n",
+            "OV_DEVELOPER=\nOV_WORKSTATION=12\nOV_RESERVE_SERVER_ROOT=plant-\n");
     // Unanswered: given up in time, and the private bus is reached afterwards.
     const auto unanswered = [&](const char *name, int answers, const QString &manager,
                                 const QStringList &messages) {
         QTest::newRow(name) << answers << manager << false << QByteArray()
                             << (answers < 4 ? written + ".\n" : QByteArray()) << messages;
     };
-    const QStringList noBus{"^environment not announced: no session bus"};
-    const QString failed("^environment announcement: %1 failed");
+    const QStringList noBus{"^The environment change was not announced: there is no session bus"};
+    const QString failed("^The environment announcement %1 failed");
     const QString setEnvironment = failed.arg("org.freedesktop.systemd1.Manager.SetEnvironment");
     unanswered("no socket", -1, "", noBus);
     unanswered("accepts, never answers", 0, "", noBus);

@@ -19,7 +19,7 @@ const QString userKey = QLatin1String(Registry::userEnvironmentKey);
 
 QString openMessage(const QString &file, int code)
 {
-    return QStringLiteral("couldn't open environment file '%1': %2 (error=0x%3)")
+    return QStringLiteral("Could not open the environment file '%1': %2 (error 0x%3).")
         .arg(file, describeStoreError(quint32(code)), QString::number(code, 16).toUpper());
 }
 
@@ -148,7 +148,7 @@ void tst_machinestore::keys()
     QFETCH(int, writes);
     Sandbox sandbox;
     if (!writes)
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^no environment file stands for key "));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^No environment file stands for the key "));
     QCOMPARE(setRegistryValue(root, subKey, "OV_SYSTEM", "plant"), writes ? 0u : quint32(ENOENT));
     QCOMPARE(QFile::exists(machineEnvFile(sandbox)), writes == 1);
     QCOMPARE(QFile::exists(userEnvFile(sandbox.userConfig())), writes == 2);
@@ -193,7 +193,7 @@ void tst_machinestore::refusedInput()
     const QByteArray before("OV_ROOT=\"/opt/trox\"\n");
     QVERIFY(Sandbox::writeFile(machineEnvFile(sandbox), before));
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^refused to write variable "));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Refused to write the variable "));
     const VariableWrite write = setEnvironmentVariable(name, value);
     QCOMPARE(write.where, VariableWrite::Nowhere);
     QCOMPARE(write.machineError, ERROR_REFUSED_INPUT);
@@ -201,7 +201,7 @@ void tst_machinestore::refusedInput()
     QCOMPARE(Sandbox::readFile(machineEnvFile(sandbox)), before);
     QVERIFY(!QFile::exists(userEnvFile(sandbox.userConfig())));
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^refused to write variable "));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Refused to write the variable "));
     QCOMPARE(setRegistryValue(Registry::userRoot, userKey, name, value), ERROR_REFUSED_INPUT);
     QVERIFY(!QFile::exists(userEnvFile(sandbox.userConfig())));
 }

@@ -132,8 +132,8 @@ void tst_profilefile::writeProfileString()
     }
     if (error)
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(error == ERROR_REFUSED_INPUT
-                                                                ? "^refused to write profile key "
-                                                                : "^couldn't write key 'Workstation'"));
+                                                                ? "^Refused to write the profile key "
+                                                                : "^Could not write the key 'Workstation'"));
     QCOMPARE(::writeProfileString(write.at(0), write.at(1), write.at(2), file.contains('/') ? path : file),
              error);
     QCOMPARE(Sandbox::readFile(path), after);

@@ -16,7 +16,7 @@
 //  0 accepts and never answers,
 //  1 answers authentication only,
 //  2 also answers a bare probe's Hello, but never the descriptor negotiation a libdbus client asks
-//    for first (so a probe passes and a real client's handshake stalls),
+//    for first (so only a client that skips it would get that far),
 //  3 completes any handshake and Hello, and never answers a call.
 // -1 makes no socket at all.
 class FakeBus
@@ -69,15 +69,19 @@ private:
                 continue;
             const QByteArray line = in.left(end);
             in.remove(0, end + 2);
-            if (line.contains("AUTH"))
+            if (line.endsWith("AUTH EXTERNAL")) // no identity yet: asked for, as a bus does
+                reply("DATA\r\n", 6);
+            else if (line.contains("AUTH") || line.startsWith("DATA"))
                 reply("OK 0123456789abcdef0123456789abcdef\r\n", 37);
             else if (line == "NEGOTIATE_UNIX_FD" && answers >= 3)
                 reply("AGREE_UNIX_FD\r\n", 15);
             else if (line != "BEGIN" || answers < 2 || (in.size() < 16 && !more()))
                 break;
             else {
-                // A method return to Hello (serial 1), without a body; then silence.
-                reply("l\x02\x00\x01\0\0\0\0\x01\0\0\0\x08\0\0\0\x05\x01u\0\x01\0\0\0", 24);
+                // A method return to Hello (serial 1) naming the client ":1.1"; then silence.
+                reply("l\x02\x00\x01\x09\0\0\0\x01\0\0\0\x0f\0\0\0\x05\x01u\0\x01\0\0\0"
+                      "\x08\x01g\0\x01s\0\0\x04\0\0\0:1.1\0",
+                      41);
                 break;
             }
         }

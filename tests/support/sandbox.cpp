@@ -30,8 +30,9 @@ void Sandbox::setVariables(const QStringList &assignments)
 
 Sandbox::Sandbox()
 {
-    QList<const char *> changed{"TROX_INST_ENV_PREFIX", "HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
-                                "DBUS_SESSION_BUS_ADDRESS"};
+    // A suite started through sudo or pkexec acts for no one: a root run would edit that user's file.
+    QList<const char *> changed{"TROX_INST_ENV_PREFIX",     "HOME",     "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
+                                "DBUS_SESSION_BUS_ADDRESS", "SUDO_UID", "SUDO_USER",       "PKEXEC_UID"};
     changed += variables();
     for (const char *name : std::as_const(changed))
         m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
@@ -40,7 +41,8 @@ Sandbox::Sandbox()
     qputenv("TROX_INST_ENV_PREFIX", QFile::encodeName(m_dir.path() + QLatin1String("/prefix")));
     qputenv("HOME", QFile::encodeName(home()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(userConfig()));
-    qunsetenv("XDG_CONFIG_DIRS");
+    for (const char *name : {"XDG_CONFIG_DIRS", "SUDO_UID", "SUDO_USER", "PKEXEC_UID"})
+        qunsetenv(name);
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.path()) + "/no-bus");
     setVariables({});
     clearRegistryPreferences();
