@@ -3,7 +3,9 @@
 #   wine-run.sh PROGRAM.exe [ARGS...]   run it (the build folder is found above the program)
 #   wine-run.sh --start BUILD_DIR       make the prefix if needed, start a persistent server
 #   wine-run.sh --stop BUILD_DIR        stop that server
-# TROX_WINEPREFIX, when set, names the prefix instead.
+# TROX_WINEPREFIX, when set, names the prefix instead. TROX_WINE_QTEST=1 marks a Qt Test program: with
+# no console, Qt Test sends its report to the debugger instead of stdout, so it is written to a file
+# and printed from there.
 set -eu
 
 build_dir_above() {
@@ -79,6 +81,15 @@ stop)
     ;;
 run)
     make_prefix
-    exec wine "$@"
+    [ "${TROX_WINE_QTEST:-0}" = 1 ] || exec wine "$@"
+    report=$(mktemp "$build/qtest-report.XXXXXX")
+    trap 'rm -f "$report"' EXIT
+    wine "$@" -o "Z:$(printf '%s' "$report" | tr / '\\'),txt" &
+    program=$!
+    # Followed while it is written, so a run stopped for its time limit shows how far it got.
+    tail -s 0.1 -n +1 -f --pid=$program "$report"
+    status=0
+    wait $program || status=$?
+    exit "$status"
     ;;
 esac

@@ -69,8 +69,8 @@ main=$(wait_window "Set Active TROX System") || fail "the dialog did not appear"
 pass "the dialog \"Set Active TROX System\" appeared"
 
 step "keyboard: workstation editor, 42, OK; developer mode; Ok; restart notice"
-# Focus starts on the first Set button; five tabs reach the workstation's.
-keys "$main" Tab Tab Tab Tab Tab space
+# Focus starts on the root; each value comes before its Set button, ten tabs reach the workstation's.
+keys "$main" Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab space
 editor=$(wait_window "Set Workstation Number") || fail "the workstation editor did not open"
 pass "the workstation editor opened"
 xdotool windowfocus --sync "$editor" type --delay 50 "42"

@@ -349,25 +349,31 @@ void tst_trox_inst_envDialog::load_data()
     row("trailing separator: not stand-alone", plant + QStringList{"OV_SERVER_ROOT=/opt/trox/"}, "-",
         {"/opt/trox", "plant", "/opt/trox/", "", ""});
     row("server unset: not stand-alone", plant, "/srv/last", {"/opt/trox", "plant", "", "", ""});
-    row("empty root and server count as set and equal", {"OV_ROOT=", "OV_SYSTEM=", "OV_SERVER_ROOT="},
-        "/srv/last", {"", "", "/srv/last", "", ""}, true);
+    // Windows unsets a variable set to nothing.
+    qputenv("TROX_EMPTY_PROBE", "");
+    if (qEnvironmentVariableIsSet("TROX_EMPTY_PROBE"))
+        row("empty root and server count as set and equal", {"OV_ROOT=", "OV_SYSTEM=", "OV_SERVER_ROOT="},
+            "/srv/last", {"", "", "/srv/last", "", ""}, true);
+    qunsetenv("TROX_EMPTY_PROBE");
     for (const char *developer : {"True", "1", "true "})
         row(QByteArray("developer ").append(developer),
             {"OV_ROOT=/r", "OV_SYSTEM=s", QLatin1String("OV_DEVELOPER=") + developer}, "-",
             {"/r", "s", "", "", ""});
     row("markup shown as text", {"OV_ROOT=<b>/r</b>", "OV_SYSTEM=s"}, "-", {"<b>/r</b>", "s", "", "", ""});
-    row("stored values over inherited ones",
-        {"OV_ROOT=/stale", "OV_SYSTEM=plant", "OV_WORKSTATION=12", "machine:OV_ROOT=/opt/trox",
-         "machine:OV_WORKSTATION=40", "user:OV_SERVER_ROOT=\"${OV_ROOT}\""},
-        "-", {"/opt/trox", "plant", "", "", "40"}, true);
+    if (Sandbox::linuxMachine())
+        row("stored values over inherited ones",
+            {"OV_ROOT=/stale", "OV_SYSTEM=plant", "OV_WORKSTATION=12", "machine:OV_ROOT=/opt/trox",
+             "machine:OV_WORKSTATION=40", "user:OV_SERVER_ROOT=\"${OV_ROOT}\""},
+            "-", {"/opt/trox", "plant", "", "", "40"}, true);
     const QString noRoot = QStringLiteral("The root path environment has not been set (OV_ROOT)");
     const QString noSystem = QStringLiteral("The system environment has not been set (OV_SYSTEM)");
     row("root missing", {"OV_SYSTEM=s", "OV_SERVER_ROOT=/srv"}, "-", {"", "s", "/srv", "", ""}, false, false,
         {noRoot});
     row("system missing", {"OV_ROOT=/r"}, "-", {"/r", "", "", "", ""}, false, false, {noSystem});
     row("both missing", {}, "-", {"", "", "", "", ""}, false, false, {noRoot, noSystem});
-    row("root only stored", {"machine:OV_ROOT=/r", "user:OV_SYSTEM="}, "-", {"/r", "", "", "", ""}, false,
-        false, {noSystem});
+    if (Sandbox::linuxMachine())
+        row("root only stored", {"machine:OV_ROOT=/r", "user:OV_SYSTEM="}, "-", {"/r", "", "", "", ""}, false,
+            false, {noSystem});
 }
 
 void tst_trox_inst_envDialog::load()

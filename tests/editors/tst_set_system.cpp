@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -43,10 +44,17 @@ void tst_set_system::listing_data()
     };
     const QStringList abc{"b/config", "A/config", "c/config"};
     row("sorted ignoring case", abc, {"A", "b", "c"});
-    // ASCII names take a quicker comparison than the others; mixed, the order stays one order.
-    row("ties, symbols and accents",
-        {"b/config", "B/config", "_x/config", "Z/config", "\u00e9/config", "\u00c9/config", "a1/config"},
-        {"_x", "a1", "B", "b", "Z", "\u00c9", "\u00e9"});
+    // ASCII names take a quicker comparison than the others; mixed, the order stays one order. Names
+    // that differ only in case are one directory where the file system ignores case (Windows).
+    QTemporaryDir probe;
+    if (QDir().mkpath(probe.path() + QStringLiteral("/a")) &&
+        !QFileInfo::exists(probe.path() + QStringLiteral("/A")))
+        row("ties, symbols and accents",
+            {"b/config", "B/config", "_x/config", "Z/config", "\u00e9/config", "\u00c9/config", "a1/config"},
+            {"_x", "a1", "B", "b", "Z", "\u00c9", "\u00e9"});
+    else
+        row("symbols and accents", {"b/config", "_x/config", "Z/config", "\u00e9/config", "a1/config"},
+            {"_x", "a1", "b", "Z", "\u00e9"});
     row("root with trailing slash", abc, {"A", "b", "c"}, "/");
     row("root missing", abc, {}, "/missing");
     row("without config", {"plain", "sys/config"}, {"sys"});

@@ -1,8 +1,14 @@
 #include "sandbox.h"
 
+#include "preferences.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 const QList<const char *> &Sandbox::variables()
 {
@@ -39,7 +45,17 @@ Sandbox::Sandbox()
         qunsetenv(name);
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.path()) + "/no-bus");
     setVariables({});
+    clearRegistryPreferences();
     liveSandboxes().append(this);
+}
+
+// The registry holds the preferences where no prefix can move them; the suites that use it run only
+// inside a Wine prefix of their own, so each sandbox starts them empty and leaves them so.
+void Sandbox::clearRegistryPreferences()
+{
+    const auto store = openPreferences();
+    if (store->fileName().startsWith(QLatin1String("\\HKEY_")))
+        store->clear();
 }
 
 // A suite that makes the next test's sandbox before it drops the last one (a failed check in
@@ -55,6 +71,7 @@ Sandbox::~Sandbox()
         live[at]->m_saved = m_saved;
         return;
     }
+    clearRegistryPreferences();
     for (const Saved &saved : m_saved) {
         if (saved.wasSet)
             qputenv(saved.name, saved.value);
@@ -83,3 +100,27 @@ bool Sandbox::writeFile(const QString &path, const QByteArray &contents)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) == contents.size();
 }
+
+#ifdef Q_OS_WIN
+bool Sandbox::linuxMachine()
+{
+    return false;
+}
+
+bool Sandbox::makeSpecialFile(const QString &, const QString &)
+{
+    return false;
+}
+#else
+bool Sandbox::linuxMachine()
+{
+    return true;
+}
+
+bool Sandbox::makeSpecialFile(const QString &path, const QString &shape)
+{
+    if (shape == QLatin1String("fifo"))
+        return mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
+    return QFile::link(QStringLiteral("/dev/zero"), path);
+}
+#endif

@@ -34,9 +34,15 @@ public:
 
     static QByteArray readFile(const QString &path);
     static bool writeFile(const QString &path, const QByteArray &contents);
+    // Whether the machine under test is Linux: it has FIFOs and character devices, and the store keeps
+    // values in environment files; Windows has neither.
+    static bool linuxMachine();
+    // Puts a FIFO ("fifo") or a link to a character device ("device") at `path`.
+    static bool makeSpecialFile(const QString &path, const QString &shape);
 
 private:
     static QList<Sandbox *> &liveSandboxes();
+    static void clearRegistryPreferences();
 
     QTemporaryDir m_dir;
     struct Saved
