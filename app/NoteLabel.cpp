@@ -60,13 +60,15 @@ bool NoteLabel::sync() const
         m_document.setDefaultFont(font());
         m_document.setHtml(m_rich ? current : QString());
         // A line fits where its advances and the ink its last glyph puts beyond them fit. Lines
-        // carry no record of that ink, so the widest any glyph of the text's fonts can put there
-        // stands in for it.
+        // carry no record of that ink, so the most any character of the text puts there in its
+        // own font stands in for it.
         m_overhang = 0;
         for (QTextBlock block = m_document.begin(); block.isValid(); block = block.next()) {
             for (auto piece = block.begin(); !piece.atEnd(); ++piece) {
-                const QFont used = piece.fragment().charFormat().font().resolve(font());
-                m_overhang = qMax(m_overhang, -QFontMetricsF(used).minRightBearing());
+                const QTextFragment fragment = piece.fragment();
+                const QFontMetricsF metrics(fragment.charFormat().font().resolve(font()));
+                for (const QChar character : fragment.text())
+                    m_overhang = qMax(m_overhang, -metrics.rightBearing(character));
             }
         }
     }

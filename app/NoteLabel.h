@@ -51,7 +51,7 @@ private:
     mutable QString m_source;
     mutable Qt::TextFormat m_format = Qt::AutoText;
     mutable bool m_rich = false;
-    mutable qreal m_overhang = 0; // the most ink any glyph of the text puts beyond its advance
+    mutable qreal m_overhang = 0; // the most ink a character of the text puts beyond its advance
     mutable qreal m_laidOutAt = -2;
     mutable std::map<qreal, Layout> m_layouts;
     mutable QSizeF m_naturalSize;
