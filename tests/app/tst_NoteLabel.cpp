@@ -59,6 +59,11 @@ void tst_NoteLabel::sizesMatchQLabel_data()
     // Plain text takes QLabel's other path, which measures it with font metrics alone.
     QTest::newRow("plain") << QStringLiteral("plain words that wrap, no markup at all") << Change();
     QTest::newRow("one rich line") << QStringLiteral("<p>Short, <b>bold</b> and alone</p>") << Change();
+    // Italic letters reach past their advance, so a line as wide as the width given does not fit.
+    QTest::newRow("overhanging ends")
+        << QStringLiteral(
+               "<p><i>staff of chief, cliff roof if off; beef leaf turf serf golf elf self</i></p>")
+        << Change();
 
     const auto add = [](const char *name, Change change) {
         QTest::newRow(name) << note << change;
