@@ -21,9 +21,25 @@ result() { if [ "$1" = 0 ]; then echo "ok   $2"; else echo "FAIL $2"; fi; }
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
+# The checks run the tool as operators do, as an ordinary user: a root run drops the theme variables
+# the palette and font checks set, and joins no bus it cannot prove its own. So as root everything
+# runs as nobody, from a copy that nobody can read wherever this checkout lies.
+as_user=()
+stage=$(mktemp -d)
+trap 'rm -f "$log"; rm -rf "$stage"' EXIT
+mkdir -p "$stage/tests/e2e" "$stage/app"
+cp tests/e2e/desktop_checks.py tests/e2e/wayland_ok.sh "$stage/tests/e2e/"
+cp -r demo "$stage/" && cp "$exe" "$stage/app/" && exe=$stage/app/trox_inst_env
+chmod -R a+rX "$stage"
+if [ "$(id -u)" = 0 ]; then
+    mkdir -p "$shots" && chown nobody "$shots"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/tmp)
+fi
+
 # Screens, fonts, palettes and the accessibility walk, on a session bus of their own.
 rc=0
-dbus-run-session -- /usr/bin/python3 tests/e2e/desktop_checks.py "$exe" "$shots" >"$log" 2>"$log.err" || rc=$?
+(cd /tmp && "${as_user[@]}" dbus-run-session -- /usr/bin/python3 "$stage/tests/e2e/desktop_checks.py" "$exe" "$shots") \
+    >"$log" 2>"$log.err" || rc=$?
 count < <(grep -E '^(ok|FAIL) ' "$log")
 # A walk that died before its own tally is a failure, whatever it printed until then.
 grep -qE '^[0-9]+ passed, [0-9]+ failed$' "$log" || { count < <(result 1 "the desktop walk ended early (exit $rc): $(tail -n 3 "$log.err" | tr '\n' ' ')"); }
@@ -42,11 +58,8 @@ for how in "no DISPLAY or WAYLAND_DISPLAY" "a Wayland socket that is not there";
     count < <(result $ok "no display ($how): exit $rc, $lines line: $err")
 done
 
-# Wayland: the real executable under a headless sway, closed by keyboard. Sway refuses to run as root,
-# so there both run as nobody.
-as_user=()
-[ "$(id -u)" != 0 ] || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/tmp)
-count < <("${as_user[@]}" bash tests/e2e/wayland_ok.sh "$exe" 2>&1 || true)
+# Wayland: the real executable under a headless sway, closed by keyboard (sway refuses to run as root).
+count < <(cd /tmp && "${as_user[@]}" bash "$stage/tests/e2e/wayland_ok.sh" "$exe" 2>&1 || true)
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ] && [ "$passed" -gt 0 ]
