@@ -11,9 +11,10 @@ runtime=$work/runtime
 mkdir -m 700 "$runtime"
 mkdir -p "$work/prefix" "$work/home/.config"
 cp -r "$top/demo/systems" "$work/systems"
-sway_pid="" tool=""
+sway_pid="" tool="" holder=""
 cleanup() {
     [ -z "$tool" ] || kill "$tool" 2>/dev/null
+    [ -z "$holder" ] || kill "$holder" 2>/dev/null
     [ -z "$sway_pid" ] || kill "$sway_pid" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$work"
@@ -43,6 +44,13 @@ export WAYLAND_DISPLAY SWAYSOCK
 WAYLAND_DISPLAY=$(basename "$(ls "$runtime"/wayland-* | grep -v lock | head -n 1)")
 SWAYSOCK=$(ls "$runtime"/sway-ipc.* | head -n 1)
 
+# A keyboard for the whole session, there before the tool starts: the window has its keyboard from
+# the start, rather than gaining one with every run of wtype below and losing it again at its end,
+# when keys sent before the toolkit has set up the new keyboard go astray.
+wtype -s 600000 -k Shift_L &
+holder=$!
+keyboard() { swaymsg -t get_inputs 2>/dev/null | grep -q '"type": "keyboard"'; }
+until_true 20 keyboard || result 1 "Wayland: no virtual keyboard appeared in sway"
 start() { # the tool as an operator's session starts it, with the keyboard focus on its window
     env -u DISPLAY QT_QPA_PLATFORM=wayland HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
         TROX_INST_ENV_PREFIX="$work/prefix" DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent \
@@ -52,16 +60,21 @@ start() { # the tool as an operator's session starts it, with the keyboard focus
     tool=$!
     until_true 20 focused "Set Active TROX System"
 }
-finished() { # the tool's exit code, or 124 when it is still running after 20 s
-    local rc=0
-    until_true 20 bash -c "! kill -0 $tool 2>/dev/null" || { kill $tool; rc=124; }
-    wait $tool || rc=$?
+titled() { swaymsg -t get_tree 2>/dev/null | grep -q "\"name\": \"$1\""; }
+finished() { # rc: the tool's exit code, or 124 when it is still running after 20 s; stuck: why
+    rc=0 stuck=""
+    if ! until_true 20 bash -c "! kill -0 $tool 2>/dev/null"; then
+        rc=124
+        titled "Set Active TROX System" || stuck=" (its windows closed, the process did not end)"
+        kill $tool
+    fi
+    [ $rc = 124 ] || wait $tool || rc=$?
+    wait $tool 2>/dev/null
     tool=""
-    echo $rc
 }
-# Each wtype run is a keyboard of its own: the compositor announces it to the window (keymap, then
-# enter) when the run starts, so every run waits a moment before its first key. Keys of one run reach
-# the window in order; a window that appears in between is waited for before the next run.
+# Each run of wtype is a keyboard of its own, which the compositor switches to as the run starts
+# (a new keymap, the focus left and entered again); a pause lets the toolkit settle before the first
+# key. Keys of one run arrive in order; a window opened by them is waited for before the next run.
 keys() {
     local args=(-s 500)
     for key in "$@"; do args+=(-k "$key" -s 50); done
@@ -71,9 +84,9 @@ keys() {
 start
 result $? "Wayland: the dialog opens under headless sway, with the keyboard focus"
 keys Escape
-rc=$(finished)
+finished
 [ "$rc" = 0 ] && [ -z "$(find "$work/prefix" -type f)" ]
-result $? "Wayland: Escape closes the dialog, exit $rc, nothing written"
+result $? "Wayland: Escape closes the dialog, exit $rc$stuck, nothing written"
 
 # Eleven tabs from the root reach Developer Mode and one more reaches Ok, scrolled middle or not.
 start || result 1 "Wayland: the dialog did not open again"
@@ -81,7 +94,7 @@ keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab space Tab Return
 noticed=0
 until_true 20 focused "Information" || noticed=1
 [ $noticed = 0 ] && keys Return
-rc=$(finished)
+finished
 what() { cat "$work/prefix/$1" 2>/dev/null; }
 workstation() { grep -q "^Workstation=12"$'\r$' "$work/systems/plant_a/config/system/trox_system.ini"; }
 [ $noticed = 0 ] && [ "$rc" = 0 ] && [ "$(what etc/environment.d/60-trox_inst_env.conf)" = 'OV_DEVELOPER="true"' ] &&
@@ -90,4 +103,4 @@ workstation() { grep -q "^Workstation=12"$'\r$' "$work/systems/plant_a/config/sy
 written=$?
 notice="the restart notice came"
 [ $noticed = 0 ] || notice="no restart notice"
-result $written "Wayland: Tab, Space and Return tick Developer Mode and press Ok: $notice, exit $rc, environment and profiles written"
+result $written "Wayland: Tab, Space and Return tick Developer Mode and press Ok: $notice, exit $rc$stuck, environment and profiles written"
