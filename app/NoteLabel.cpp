@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
 #include <QStyleOption>
+#include <QTextBlock>
 #include <QTextFrame>
 
 #include <cmath>
@@ -34,7 +35,7 @@ NoteLabel::NoteLabel(QWidget *parent)
 
 NoteLabel::~NoteLabel() = default;
 
-void NoteLabel::sync() const
+bool NoteLabel::sync() const
 {
     QTextOption option = m_document.defaultTextOption();
     const QTextOption::WrapMode wrap = wordWrap() ? QTextOption::WordWrap : QTextOption::ManualWrap;
@@ -43,7 +44,7 @@ void NoteLabel::sync() const
     const bool textChanged =
         current != m_source || textFormat() != m_format || font() != m_document.defaultFont();
     if (!textChanged && !optionChanged)
-        return;
+        return m_rich;
     m_layouts.clear();
     m_laidOutAt = -2;
     m_naturalSize = QSizeF();
@@ -55,14 +56,23 @@ void NoteLabel::sync() const
     if (textChanged) {
         m_source = current;
         m_format = textFormat();
-        const bool rich =
-            m_format == Qt::RichText || (m_format == Qt::AutoText && Qt::mightBeRichText(current));
+        m_rich = m_format == Qt::RichText || (m_format == Qt::AutoText && Qt::mightBeRichText(current));
         m_document.setDefaultFont(font());
-        if (rich)
-            m_document.setHtml(current);
-        else
-            m_document.setPlainText(current);
+        m_document.setHtml(m_rich ? current : QString());
+        // A line fits where its advances and the ink its last glyph puts beyond them fit. Lines
+        // carry no record of that ink, so the most any character of the text puts there in its
+        // own font stands in for it.
+        m_overhang = 0;
+        for (QTextBlock block = m_document.begin(); block.isValid(); block = block.next()) {
+            for (auto piece = block.begin(); !piece.atEnd(); ++piece) {
+                const QTextFragment fragment = piece.fragment();
+                const QFontMetricsF metrics(fragment.charFormat().font().resolve(font()));
+                for (const QChar character : fragment.text())
+                    m_overhang = qMax(m_overhang, -metrics.rightBearing(character));
+            }
+        }
     }
+    return m_rich;
 }
 
 NoteLabel::Layout NoteLabel::layoutAt(qreal textWidth) const
@@ -71,12 +81,12 @@ NoteLabel::Layout NoteLabel::layoutAt(qreal textWidth) const
     const auto known = m_layouts.find(textWidth);
     if (known != m_layouts.end())
         return known->second;
-    // Lines are filled greedily, so a width between a wider layout's longest line and that
-    // layout's own width breaks every line at the same place: same height, no new shaping. Tables
-    // are left out, as their columns follow the width.
+    // Lines are filled greedily, so a width between a wider layout's longest line, with room for
+    // its last glyph's ink, and that layout's own width breaks every line at the same place: same
+    // height, no new shaping. Tables are left out, as their columns follow the width.
     if (textWidth >= 0 && m_document.rootFrame()->childFrames().isEmpty()) {
         const auto wider = m_layouts.lower_bound(textWidth);
-        if (wider != m_layouts.end() && wider->second.idealWidth <= textWidth)
+        if (wider != m_layouts.end() && wider->second.idealWidth + m_overhang <= textWidth)
             return {QSizeF(textWidth, wider->second.size.height()), wider->second.idealWidth};
     }
     return layOut(textWidth);
@@ -147,6 +157,8 @@ qreal NoteLabel::textWidthFor(int width) const
 
 int NoteLabel::heightForWidth(int width) const
 {
+    if (!sync())
+        return QLabel::heightForWidth(width);
     const Layout layout = layoutAt(textWidthFor(width));
     return qMax(ceiling(layout.size.height()) + extra().height(), minimumHeight());
 }
@@ -154,6 +166,8 @@ int NoteLabel::heightForWidth(int width) const
 QSize NoteLabel::sizeHint() const
 {
     ensurePolished();
+    if (!sync())
+        return QLabel::sizeHint();
     // With a minimum width, QLabel's hint is the text wrapped at that width.
     const QSizeF text =
         wordWrap() && minimumWidth() > 0 ? layoutAt(textWidthFor(minimumWidth())).size : naturalSize();
@@ -163,6 +177,8 @@ QSize NoteLabel::sizeHint() const
 QSize NoteLabel::minimumSizeHint() const
 {
     ensurePolished();
+    if (!sync())
+        return QLabel::minimumSizeHint();
     // As wide as the longest word, and one line of each paragraph high.
     const int width =
         wordWrap() ? ceiling(layoutAt(textWidthFor(0)).size.width()) + extra().width() : sizeHint().width();
@@ -170,8 +186,12 @@ QSize NoteLabel::minimumSizeHint() const
     return QSize(width, height).expandedTo(minimumSize());
 }
 
-void NoteLabel::paintEvent(QPaintEvent *)
+void NoteLabel::paintEvent(QPaintEvent *event)
 {
+    if (!sync()) {
+        QLabel::paintEvent(event);
+        return;
+    }
     QPainter painter(this);
     drawFrame(&painter);
     const qreal textWidth = textWidthFor(width());

@@ -42,11 +42,16 @@ private:
     // Room taken around the text: frame, contents margins, margin and indent.
     QSize extra() const;
     // Rebuilds the document when its text, format, font or options no longer match the label's.
-    void sync() const;
+    // False for text that is not HTML: QLabel's own sizes and painting serve it, as QLabel measures
+    // plain text with font metrics, not with a document, and a document's line spacing differs
+    // wherever the font has leading.
+    bool sync() const;
 
     mutable QTextDocument m_document;
     mutable QString m_source;
     mutable Qt::TextFormat m_format = Qt::AutoText;
+    mutable bool m_rich = false;
+    mutable qreal m_overhang = 0; // the most ink a character of the text puts beyond its advance
     mutable qreal m_laidOutAt = -2;
     mutable std::map<qreal, Layout> m_layouts;
     mutable QSizeF m_naturalSize;

@@ -76,7 +76,11 @@ step "real-window checks against the installed binary"
 # The store tests' helper plays a session bus that goes silent part way.
 helper=$build/tests/store/storehelper
 [ -x "$helper" ] || cmake --build "$build" --target storehelper
-xvfb-run -a -s "-screen 0 1280x1024x24" bash tests/e2e/start_and_escape.sh /usr/bin/trox_inst_env "$helper"
+# A plugin in another user's folder that the installed binary, run as root, must not load.
+plugin=$build/tests/e2e/libmarkplugin.so
+[ -f "$plugin" ] || cmake --build "$build" --target markplugin
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash tests/e2e/start_and_escape.sh /usr/bin/trox_inst_env \
+    "$helper" "$plugin"
 
 step "screenshot script against the installed binary"
 shots=$(mktemp -d)
