@@ -65,6 +65,14 @@ void ScreenFit::fit()
 
 void ScreenFit::scrollMiddle()
 {
+    // Moving the rows into another widget takes them out of the form's Tab order, which would then run
+    // from the rows above straight to Ok and Cancel; the order the form had is put back afterwards.
+    QList<QWidget *> tabOrder;
+    for (QWidget *widget = m_form->nextInFocusChain(); widget != m_form;
+         widget = widget->nextInFocusChain()) {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            tabOrder.append(widget);
+    }
     auto *content = new QWidget;
     content->setObjectName(QStringLiteral("scrolledRows"));
     auto *rows = new QVBoxLayout(content);
@@ -93,4 +101,8 @@ void ScreenFit::scrollMiddle()
     content->setBackgroundRole(QPalette::Window);
     m_column->insertWidget(m_first, m_area, 1);
     m_area->show();
+    // The area follows the focus through its rows; a Tab stop of its own would be a nameless one.
+    m_area->setFocusPolicy(Qt::NoFocus);
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
