@@ -2,6 +2,8 @@
 
 #include "win32store.h"
 
+#include <windows.h>
+
 // The questions the tool asks the machine without changing it.
 
 QString readProfileString(const QString &section, const QString &key, const QString &fileName, quint32 *error)
@@ -50,5 +52,12 @@ void logChanges(const QStringList &)
 
 QString profilePath(const QString &fileName)
 {
-    return fileName;
+    // The system puts a bare name in the Windows directory; the operator is shown where that is.
+    if (fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')))
+        return fileName;
+    wchar_t directory[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return fileName;
+    return QString::fromWCharArray(directory, int(length)) + QLatin1Char('\\') + fileName;
 }

@@ -94,18 +94,9 @@ inline QMap<QByteArray, QByteArray> loginReading(const QByteArray &machineFile, 
 }
 
 // Every file under the sandbox with its inode and time: a file replaced by its own bytes shows.
-inline QMap<QString, QPair<ino_t, qint64>> fileStamps(const Sandbox &sandbox)
+inline QMap<QString, QPair<quint64, qint64>> fileStamps(const Sandbox &sandbox)
 {
-    QMap<QString, QPair<ino_t, qint64>> stamps;
-    QDirIterator it(sandbox.root(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        struct stat info;
-        if (stat(QFile::encodeName(path).constData(), &info) == 0)
-            stamps.insert(path,
-                          {info.st_ino, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec});
-    }
-    return stamps;
+    return sandbox.fileStamps();
 }
 
 // A file's permission bits, -1 when it cannot be looked at.

@@ -1,12 +1,22 @@
 #include "sandbox.h"
 
+#include "machinestore.h"
 #include "preferences.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <utility>
+
+namespace {
+const wchar_t machineEnvironmentKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+}
+#else
 #include <sys/stat.h>
 #endif
 
@@ -45,17 +55,93 @@ Sandbox::Sandbox()
         qunsetenv(name);
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.path()) + "/no-bus");
     setVariables({});
-    clearRegistryPreferences();
+    clearMachineOutsideSandbox();
     liveSandboxes().append(this);
 }
 
-// The registry holds the preferences where no prefix can move them; the suites that use it run only
-// inside a Wine prefix of their own, so each sandbox starts them empty and leaves them so.
-void Sandbox::clearRegistryPreferences()
+// The registry holds the preferences and the variables, and the Windows directory the profiles, where
+// no prefix can move them; the suites that use them run only inside a Wine prefix of their own, so
+// each sandbox starts them empty and leaves them so.
+void Sandbox::clearMachineOutsideSandbox()
 {
     const auto store = openPreferences();
     if (store->fileName().startsWith(QLatin1String("\\HKEY_")))
         store->clear();
+    for (const QString &profile : machineProfiles())
+        QFile::remove(profile);
+#ifdef Q_OS_WIN
+    const struct
+    {
+        HKEY root;
+        const wchar_t *key;
+    } environments[] = {{HKEY_LOCAL_MACHINE, machineEnvironmentKey}, {HKEY_CURRENT_USER, L"Environment"}};
+    for (const auto &environment : environments) {
+        HKEY key;
+        if (RegOpenKeyExW(environment.root, environment.key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            continue;
+        for (const char *name : variables())
+            RegDeleteValueW(key, QString::fromLatin1(name).toStdWString().c_str());
+        RegCloseKey(key);
+    }
+#endif
+}
+
+QStringList Sandbox::machineProfiles()
+{
+    return {profilePath(QStringLiteral("xsv.ini")), profilePath(QStringLiteral("taskbase.ini"))};
+}
+
+QMap<QString, QPair<quint64, qint64>> Sandbox::fileStamps() const
+{
+    QStringList files = machineProfiles();
+    QDirIterator it(root(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(it.next());
+    QMap<QString, QPair<quint64, qint64>> stamps;
+    for (const QString &path : std::as_const(files)) {
+#ifdef Q_OS_WIN
+        const HANDLE file =
+            CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), 0,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool found = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        if (found)
+            stamps.insert(path, {(quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                                 (qint64(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                     info.ftLastWriteTime.dwLowDateTime});
+#else
+        struct stat info;
+        if (stat(QFile::encodeName(path).constData(), &info) == 0)
+            stamps.insert(path, {quint64(info.st_ino),
+                                 qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec});
+#endif
+    }
+    return stamps;
+}
+
+void Sandbox::logInAgain()
+{
+#ifdef Q_OS_WIN
+    // A login takes the machine key's values, the user's own over them.
+    QStringList assignments;
+    for (const char *name : variables()) {
+        const std::wstring wideName = QString::fromLatin1(name).toStdWString();
+        for (const auto &[root, key] : {std::pair{HKEY_CURRENT_USER, L"Environment"},
+                                        std::pair{HKEY_LOCAL_MACHINE, machineEnvironmentKey}}) {
+            wchar_t value[32768];
+            DWORD size = sizeof value;
+            if (RegGetValueW(root, key, wideName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                             nullptr, value, &size) == ERROR_SUCCESS) {
+                assignments.append(QLatin1String(name) + QLatin1Char('=') + QString::fromWCharArray(value));
+                break;
+            }
+        }
+    }
+    setVariables(assignments);
+#endif
 }
 
 // A suite that makes the next test's sandbox before it drops the last one (a failed check in
@@ -71,7 +157,7 @@ Sandbox::~Sandbox()
         live[at]->m_saved = m_saved;
         return;
     }
-    clearRegistryPreferences();
+    clearMachineOutsideSandbox();
     for (const Saved &saved : m_saved) {
         if (saved.wasSet)
             qputenv(saved.name, saved.value);

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -39,10 +41,19 @@ public:
     static bool linuxMachine();
     // Puts a FIFO ("fifo") or a link to a character device ("device") at `path`.
     static bool makeSpecialFile(const QString &path, const QString &shape);
+    // Gives this process the six variables as a new login would get them. Windows' store reads the
+    // process environment, which a machine-wide write leaves as it was; Linux reads its files itself.
+    static void logInAgain();
+    // Every file under the sandbox and the machine's profiles with its identity and modification
+    // time, so that a file replaced by its own bytes shows.
+    QMap<QString, QPair<quint64, qint64>> fileStamps() const;
+    // The machine's own profile files; on Windows they live in the Windows directory, out of the
+    // sandbox, so each sandbox starts without them.
+    static QStringList machineProfiles();
 
 private:
     static QList<Sandbox *> &liveSandboxes();
-    static void clearRegistryPreferences();
+    static void clearMachineOutsideSandbox();
 
     QTemporaryDir m_dir;
     struct Saved
