@@ -159,13 +159,12 @@ void tst_SettingsApplier::apply()
     }
     QCOMPARE(variables, machine.replace("$ROOT", root.toUtf8()));
     QCOMPARE(report.changed, !machine.isEmpty());
-    // Windows' writer starts a file with CRLF lines, and Wine's drops the spaces around '=' in a line
-    // it rewrites: the bytes the system writes are its own, the rest of the file is what is checked.
-    const QByteArray eol = Sandbox::linuxMachine() ? "\n" : "\r\n";
-    const auto profile = [&number, &eol](const char *section) {
-        return number.isEmpty()
-                   ? QByteArray()
-                   : "[" + QByteArray(section) + "]" + eol + "Workstation=" + number.toUtf8() + eol;
+    // Wine's writer drops the spaces around '=' in a line it rewrites: the bytes the system writes are
+    // its own, the rest of the file is what is checked.
+    const auto profile = [&number](const char *section) {
+        return number.isEmpty() ? QByteArray()
+                                : Sandbox::newProfile("[" + QByteArray(section) +
+                                                      "]\nWorkstation=" + number.toUtf8() + '\n');
     };
     const auto asWritten = [](QByteArray bytes) {
         return Sandbox::linuxMachine() ? bytes : bytes.replace(" =", "=").replace("= ", "=");

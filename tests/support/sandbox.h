@@ -50,6 +50,11 @@ public:
     // The machine's own profile files; on Windows they live in the Windows directory, out of the
     // sandbox, so each sandbox starts without them.
     static QStringList machineProfiles();
+    // A new profile's text as the system writes it: Windows' writer ends its lines with CRLF.
+    static QByteArray newProfile(QByteArray text)
+    {
+        return linuxMachine() ? text : text.replace('\n', "\r\n");
+    }
 
 private:
     static QList<Sandbox *> &liveSandboxes();
