@@ -2,8 +2,6 @@
 
 #include "win32store.h"
 
-#include <windows.h>
-
 // The questions the tool asks the machine without changing it.
 
 QString readProfileString(const QString &section, const QString &key, const QString &fileName, quint32 *error)
@@ -55,9 +53,8 @@ QString profilePath(const QString &fileName)
     // The system puts a bare name in the Windows directory; the operator is shown where that is.
     if (fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')))
         return fileName;
-    wchar_t directory[MAX_PATH];
-    const UINT length = GetWindowsDirectoryW(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    const std::wstring directory = Win32Store::windowsDirectory();
+    if (directory.empty())
         return fileName;
-    return QString::fromWCharArray(directory, int(length)) + QLatin1Char('\\') + fileName;
+    return QString::fromStdWString(directory) + QLatin1Char('\\') + fileName;
 }

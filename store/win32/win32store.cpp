@@ -249,6 +249,13 @@ std::wstring accountName()
     return GetUserNameW(name, &size) ? std::wstring(name) : std::wstring();
 }
 
+std::wstring windowsDirectory()
+{
+    wchar_t directory[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(directory, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(directory, length) : std::wstring();
+}
+
 void broadcastEnvironmentChange()
 {
     // SMTO_ABORTIFHUNG skips a window that stopped pumping messages instead of waiting on it forever.

@@ -59,6 +59,10 @@ bool isElevated();
 // The account the process runs as; empty when Windows does not say.
 std::wstring accountName();
 
+// The Windows directory, where a profile file named without a folder lives; empty when Windows does
+// not say.
+std::wstring windowsDirectory();
+
 // Announces the environment change to every top-level window, six times, each bounded in time.
 void broadcastEnvironmentChange();
 
