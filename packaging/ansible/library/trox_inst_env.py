@@ -59,10 +59,10 @@ def label(change):
 
 
 def main():
-    spec = {name: dict(type="raw") for name, _ in TEXTS}
-    spec.update({name: dict(type="raw") for name in SWITCHES})
-    spec.update(prefix=dict(type="str", default=""), cli=dict(type="str", default="trox_inst_env_cli"))
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    options = {name: dict(type="raw") for name, _ in TEXTS}
+    options.update({name: dict(type="raw") for name in SWITCHES})
+    options.update(prefix=dict(type="str", default=""), cli=dict(type="str", default="trox_inst_env_cli"))
+    module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     params = module.params
 
     switches = {name: None if params[name] is None else switch_of(module, name, params[name]) for name in SWITCHES}
