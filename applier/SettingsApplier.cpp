@@ -3,6 +3,7 @@
 #include "EditorRules.h"
 #include "machinestore.h"
 #include "preferences.h"
+#include "ValueRules.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -377,16 +378,10 @@ QString quoted(const QString &text)
 {
     if (text.isNull())
         return QCoreApplication::translate("SettingsApplier", "(unset)");
-    QString result = QStringLiteral("\"");
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-            result += QLatin1Char('\\') + c;
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            result += c;
-    }
-    return result + QLatin1Char('"');
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + ValueRules::printable(escaped) + QLatin1Char('"');
 }
 
 } // namespace
@@ -394,16 +389,22 @@ QString quoted(const QString &text)
 QString SettingsApplier::Change::line() const
 {
     const QString change = quoted(before) + QLatin1String(" -> ") + quoted(after);
+    QString text;
     switch (kind) {
     case Variable:
-        return perUser ? tr("%1 (this account only): %2").arg(name, change)
+        text = perUser ? tr("%1 (this account only): %2").arg(name, change)
                        : name + QLatin1String(": ") + change;
+        break;
     case File:
-        return QStringLiteral("%1 [%2] %3: %4").arg(path, section, key, change);
+        text = QStringLiteral("%1 [%2] %3: %4").arg(path, section, key, change);
+        break;
     case Preference:
-        return tr("last known server (%1): %2").arg(path, change);
+        text = tr("last known server (%1): %2").arg(path, change);
+        break;
     case UserVariableRemoved:
-        return tr("%1 removed from %2's own file %3 (was %4)").arg(name, account, path, quoted(before));
+        text = tr("%1 removed from %2's own file %3 (was %4)").arg(name, account, path, quoted(before));
+        break;
     }
-    return QString();
+    // Paths come from stored values too: the whole line is made printable, not the values alone.
+    return ValueRules::printable(text);
 }

@@ -58,23 +58,9 @@ QJsonValue jsonText(const QString &text)
     return text.isNull() ? QJsonValue() : QJsonValue(text);
 }
 
-// Control characters as --json writes them (\u001b), so that a stored value cannot drive the terminal.
-QString printable(const QString &text)
-{
-    QString shown;
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
-            shown += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 QString shownText(const QString &text)
 {
-    return text.isNull() ? QStringLiteral("(unset)") : printable(text);
+    return text.isNull() ? QStringLiteral("(unset)") : ValueRules::printable(text);
 }
 
 // One change as the harness and the Ansible module read it.
@@ -251,8 +237,8 @@ int CommandLineTool::show(bool json)
         const QString number =
             readProfileString(file.section, SettingsApplier::profileKey(), file.file, &error);
         if (error) {
-            m_err << "trox_inst_env_cli: " << printable(file.file) << ": " << describeStoreError(error)
-                  << '\n';
+            m_err << "trox_inst_env_cli: " << ValueRules::printable(file.file) << ": "
+                  << describeStoreError(error) << '\n';
             unread = true;
         }
         if (json) {
@@ -263,8 +249,8 @@ int CommandLineTool::show(bool json)
                 entry.insert(QStringLiteral("error"), describeStoreError(error));
             profiles.append(entry);
         } else {
-            m_out << printable(file.file) << " [" << file.section << "] " << SettingsApplier::profileKey()
-                  << '=' << shownText(number) << '\n';
+            m_out << ValueRules::printable(file.file) << " [" << file.section << "] "
+                  << SettingsApplier::profileKey() << '=' << shownText(number) << '\n';
         }
     }
 
@@ -408,12 +394,15 @@ int CommandLineTool::set(const QStringList &assignments, const QStringList &swit
         m_out << QJsonDocument(result).toJson(QJsonDocument::Indented);
     } else {
         for (const SettingsApplier::Change &change : report.changes)
-            m_out << printable(change.line()) << '\n';
+            m_out << change.line() << '\n';
         for (const QString &warning : std::as_const(warnings))
-            m_err << "trox_inst_env_cli: " << warning << '\n';
+            m_err << "trox_inst_env_cli: " << ValueRules::printable(warning) << '\n';
     }
     // What was not written is named on standard error either way.
-    if (!failures.isEmpty())
-        m_err << tr("These settings could not be saved:") << '\n' << failures.join(QLatin1Char('\n')) << '\n';
+    if (!failures.isEmpty()) {
+        m_err << tr("These settings could not be saved:") << '\n';
+        for (const QString &failure : failures)
+            m_err << ValueRules::printable(failure) << '\n';
+    }
     return report.allWritten() ? Written : NotWritten;
 }

@@ -44,4 +44,18 @@ QString refusal(const QString &value)
     return QString();
 }
 
+QString printable(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            shown += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 } // namespace ValueRules

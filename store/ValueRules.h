@@ -16,4 +16,9 @@ bool isNoncharacter(char32_t c);
 // Why the value cannot be stored as it is, in plain words, or an empty string when it can.
 QString refusal(const QString &value);
 
+// Text from stored files or inherited variables as it may reach a terminal, a dialog or the system
+// log: C0, DEL and C1 controls written as JSON writes them (\u001b), so that no value can move the
+// cursor, retitle a window or start a log line of its own.
+QString printable(const QString &text);
+
 } // namespace ValueRules

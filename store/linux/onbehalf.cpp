@@ -1,5 +1,6 @@
 #include "../machinestore.h"
 #include "../storelog.h"
+#include "../ValueRules.h"
 #include "atomicfile.h"
 #include "envfile.h"
 #include "machinepaths.h"
@@ -176,12 +177,9 @@ void logChanges(const QStringList &changes)
     QString who = QStringLiteral("account %1").arg(accountName());
     if (user.how)
         who += QStringLiteral(" for %1 (%2)").arg(QString::fromLocal8Bit(user.name), QLatin1String(user.how));
-    QString message = who + QLatin1String(": ") + changes.join(QLatin1String("; "));
     // One entry, one line: nothing in a value may start a line of its own in a text log.
-    for (QChar &c : message) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char('?');
-    }
+    const QString message =
+        ValueRules::printable(who + QLatin1String(": ") + changes.join(QLatin1String("; ")));
     // The syslog protocol as syslog(3) speaks it, to the socket below the prefix, so that a sandbox
     // keeps its entries from the machine's log. authpriv: values are not for every reader of the log.
     const int priority = (10 << 3) | 5;
