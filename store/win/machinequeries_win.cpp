@@ -26,16 +26,21 @@ QString accountName()
     return QString::fromStdWString(Win32Store::accountName());
 }
 
-// Windows reads its values from the process environment, as the tool always did there; a value is
-// taken to differ, and the registry gives the per-user landing no reason to be undone.
+// Windows reads its values from the process environment, as the tool always did there, and the
+// registry gives the per-user landing no reason to be undone.
 QList<StoredVariable> loadMachineVariables(const QStringList &names)
 {
     return loadStoredVariables(names);
 }
 
+// An administrator's process keeps the environment it started with, which a write made since (by
+// an earlier run of a fleet's playbook, say) leaves stale: the machine key itself decides.
 QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments)
 {
-    return QList<bool>(assignments.size(), true);
+    QList<bool> differ;
+    for (const auto &[name, value] : assignments)
+        differ.append(!Win32Store::machineVariableHolds(name.toStdWString(), value.toStdWString()));
+    return differ;
 }
 
 InvokingUser removeInvokingUserVariables(const QStringList &, bool)

@@ -163,6 +163,20 @@ std::uint32_t setRegistryValue(std::uint32_t root, const std::wstring &subKey, c
     return writeRegistryValue(root, subKey, valueName, value);
 }
 
+bool machineVariableHolds(const std::wstring &name, const std::wstring &value)
+{
+    DWORD type = REG_NONE;
+    DWORD bytes = 0;
+    if (RegGetValueW(rootKey(machineRoot), machineEnvironmentKey, name.c_str(),
+                     RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        bytes != (value.size() + 1) * sizeof(wchar_t))
+        return false;
+    std::wstring stored(value.size() + 1, L'\0');
+    return RegGetValueW(rootKey(machineRoot), machineEnvironmentKey, name.c_str(),
+                        RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, stored.data(), &bytes) == ERROR_SUCCESS &&
+           type == REG_EXPAND_SZ && stored.compare(0, value.size(), value) == 0;
+}
+
 VariableResult setEnvironmentVariable(const std::wstring &name, const std::wstring &value)
 {
     VariableResult result;

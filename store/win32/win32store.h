@@ -41,6 +41,10 @@ struct VariableResult
 std::uint32_t setRegistryValue(std::uint32_t root, const std::wstring &subKey, const std::wstring &valueName,
                                const std::wstring &value);
 
+// True when the machine key already holds the variable as its write would leave it: this text,
+// stored expandable.
+bool machineVariableHolds(const std::wstring &name, const std::wstring &value);
+
 // Writes a variable machine-wide and, only when that fails, into the current user's environment.
 VariableResult setEnvironmentVariable(const std::wstring &name, const std::wstring &value);
 

@@ -1,4 +1,5 @@
 #include "../store/storetesting.h"
+#include "machinestore.h"
 #include "sandbox.h"
 
 #include <QDir>
@@ -6,13 +7,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QStringEncoder>
 #include <QTest>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 // The command-line tool as a script runs it: its checks, its exit codes, what it leaves behind.
 class tst_trox_inst_env_cli : public QObject
@@ -31,9 +30,22 @@ private Q_SLOTS:
 
 namespace {
 
-Ran run(const QStringList &arguments)
+// Windows' console streams end their lines with CR LF; the rows compare lines.
+Ran run(const QStringList &arguments,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    return runCommand(QStringList{CLI_PATH} + arguments);
+    Ran ran = runCommand(QStringList{CLI_PATH} + arguments, environment);
+    if (!Sandbox::linuxMachine()) {
+        ran.out.replace("\r\n", "\n");
+        ran.err.replace("\r\n", "\n");
+    }
+    return ran;
+}
+
+// A server path as the platform's rules take it: /srv/NAME, or \\NAME\srv on Windows.
+QString serverPath(const QString &name)
+{
+    return Sandbox::linuxMachine() ? "/srv/" + name : "\\\\" + name + "\\srv";
 }
 
 // Every file under the sandbox's machine prefix and home.
@@ -69,7 +81,7 @@ void tst_trox_inst_env_cli::input_data()
     row("line break injects a variable", "set OV_SYSTEM=alpha\nOV_DEVELOPER=true", 2, "line break");
     row("both stand-alone switches", "set --stand-alone --no-stand-alone", 2, "exclude");
     row("both developer switches", "set --developer --no-developer", 2, "exclude");
-    row("server in stand-alone mode", "set OV_SERVER_ROOT=/srv/main --stand-alone", 2, "stand-alone");
+    row("server in stand-alone mode", "set OV_SERVER_ROOT=$SERVER --stand-alone", 2, "stand-alone");
     row("unknown option", "set --force", 2, "force");
     row("unknown command", "get", 2, "unknown command: get");
     row("show with a value", "show OV_ROOT=/x", 2, "--json");
@@ -83,17 +95,30 @@ void tst_trox_inst_env_cli::input_data()
     row("refused as data", "set OV_WORKSTATION=0 --json", 2, "between 1 and 999");
     // A dry run says what would change and writes nothing; the root is normalised, the number kept
     // as typed, the server's separators made native.
-    row("dry run",
-        "set OV_ROOT=/opt/trox// OV_SYSTEM=alpha OV_WORKSTATION=007 OV_SERVER_ROOT=/srv\\main --developer "
-        "--dry-run --no-system-profile",
-        0,
-        "OV_ROOT: (unset) -> \"/opt/trox\"\nOV_SYSTEM: (unset) -> \"alpha\"\n"
-        "last known server ($PREFIX/etc/xdg/Quarnby Technology/trox_inst_env.conf): (unset) -> "
-        "\"/srv/main\"\n"
-        "OV_SERVER_ROOT: (unset) -> \"/srv/main\"\nOV_WORKSTATION: (unset) -> \"007\"\n"
-        "$PREFIX/etc/trox/xsv.ini [Network] Workstation: (unset) -> \"007\"\n"
-        "$PREFIX/etc/trox/taskbase.ini [System] Workstation: (unset) -> \"007\"\n"
-        "OV_DEVELOPER: (unset) -> \"true\"\n");
+    if (Sandbox::linuxMachine())
+        row("dry run",
+            "set OV_ROOT=/opt/trox// OV_SYSTEM=alpha OV_WORKSTATION=007 OV_SERVER_ROOT=/srv\\main "
+            "--developer --dry-run --no-system-profile",
+            0,
+            "OV_ROOT: (unset) -> \"/opt/trox\"\nOV_SYSTEM: (unset) -> \"alpha\"\n"
+            "last known server ($PREFIX/etc/xdg/Quarnby Technology/trox_inst_env.conf): (unset) -> "
+            "\"/srv/main\"\n"
+            "OV_SERVER_ROOT: (unset) -> \"/srv/main\"\nOV_WORKSTATION: (unset) -> \"007\"\n"
+            "$PREFIX/etc/trox/xsv.ini [Network] Workstation: (unset) -> \"007\"\n"
+            "$PREFIX/etc/trox/taskbase.ini [System] Workstation: (unset) -> \"007\"\n"
+            "OV_DEVELOPER: (unset) -> \"true\"\n");
+    else
+        row("dry run",
+            "set OV_ROOT=/opt/trox// OV_SYSTEM=alpha OV_WORKSTATION=007 OV_SERVER_ROOT=\\\\srv/main "
+            "--developer --dry-run --no-system-profile",
+            0,
+            "OV_ROOT: (unset) -> \"\\\\opt\\\\trox\"\nOV_SYSTEM: (unset) -> \"alpha\"\n"
+            "last known server (\\HKEY_LOCAL_MACHINE\\Software\\Quarnby Technology\\trox_inst_env): (unset) "
+            "-> \"\\\\\\\\srv\\\\main\"\n"
+            "OV_SERVER_ROOT: (unset) -> \"\\\\\\\\srv\\\\main\"\nOV_WORKSTATION: (unset) -> \"007\"\n"
+            "$WINDOWS\\xsv.ini [Network] Workstation: (unset) -> \"007\"\n"
+            "$WINDOWS\\taskbase.ini [System] Workstation: (unset) -> \"007\"\n"
+            "OV_DEVELOPER: (unset) -> \"true\"\n");
 }
 
 void tst_trox_inst_env_cli::input()
@@ -103,12 +128,15 @@ void tst_trox_inst_env_cli::input()
     QFETCH(QString, output);
 
     Sandbox sandbox;
+    arguments.replaceInStrings("$SERVER", serverPath("main"));
+    output.replace("$PREFIX", sandbox.machine(QString()))
+        .replace("$WINDOWS", QFileInfo(profilePath("xsv.ini")).path().replace('/', '\\'));
     const Ran result = run(arguments);
     QCOMPARE(result.exitCode, exitCode);
     if (exitCode == 2)
         QVERIFY2(result.err.contains(output.toUtf8()), result.err.constData());
     else
-        QCOMPARE(QString::fromUtf8(result.out), output.replace("$PREFIX", sandbox.machine(QString())));
+        QCOMPARE(QString::fromUtf8(result.out), output);
     if (arguments.contains("--json"))
         QCOMPARE(QJsonDocument::fromJson(result.out)["errors"][0].toString().contains(output), true);
     QCOMPARE(files(sandbox), QStringList());
@@ -116,7 +144,7 @@ void tst_trox_inst_env_cli::input()
 
 void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
 {
-    if (!generatorAvailable())
+    if (Sandbox::linuxMachine() && !generatorAvailable())
         QSKIP("systemd's environment generator is not installed");
     Sandbox sandbox;
     const QString root = sandbox.root() + "/opt/trox";
@@ -124,48 +152,49 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
     // Values this session inherited from an older login, or from the caller's own shell.
     qputenv("OV_WORKSTATION", "12");
     qputenv("OV_SYSTEM", "alpha");
-    // The system log as the sandbox's own socket; a root run names its account there.
-    QVERIFY(QDir().mkpath(sandbox.machine("/dev")));
-    const int log = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(sandbox.machine("/dev/log")).constData(),
-             sizeof address.sun_path);
-    QCOMPARE(bind(log, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    const auto logged = [log] {
-        QList<QByteArray> entries;
-        char entry[65536];
-        for (ssize_t got; (got = recv(log, entry, sizeof entry, 0)) > 0;)
-            entries.append(QByteArray(entry, got));
-        return entries;
-    };
+    // A root run names its account in the system log; Windows keeps none.
+    SystemLog log(sandbox);
+    QCOMPARE(log.listening(), Sandbox::linuxMachine());
     const QStringList request{"set",
                               "OV_ROOT=" + root,
                               "OV_SYSTEM=alpha",
                               "OV_WORKSTATION=40",
-                              "OV_RESERVE_SERVER_ROOT=/srv/spare",
+                              "OV_RESERVE_SERVER_ROOT=" + serverPath("spare"),
                               "--no-developer"};
     QCOMPARE(run(request).exitCode, 0);
-    const QList<QByteArray> entries = logged();
-    QCOMPARE(entries.size(), 1);
-    QVERIFY2(entries.first().contains("trox_inst_env[") && entries.first().contains(": account ") &&
-                 entries.first().contains("OV_WORKSTATION: (unset) -> \"40\""),
-             entries.first().constData());
+    if (log.listening()) {
+        const QList<QByteArray> entries = log.entries();
+        QCOMPARE(entries.size(), 1);
+        QVERIFY2(entries.first().contains("trox_inst_env[") && entries.first().contains(": account ") &&
+                     entries.first().contains("OV_WORKSTATION: (unset) -> \"40\""),
+                 entries.first().constData());
+    }
+    // Windows shows the values its process was started with, as a new login starts it.
+    QMap<QByteArray, QByteArray> login;
+    if (Sandbox::linuxMachine()) {
+        login = loginReading(Sandbox::readFile(machineEnvFile(sandbox)), sandbox.root());
+    } else {
+        Sandbox::logInAgain();
+        for (const char *name : Sandbox::variables()) {
+            if (qEnvironmentVariableIsSet(name))
+                login.insert(name, qgetenv(name));
+        }
+    }
     Ran result = run({"show", "--json"});
     QCOMPARE(result.exitCode, 0);
     const QJsonObject shown = QJsonDocument::fromJson(result.out).object();
     const auto variable = [&shown](const char *name, const char *field) {
         return shown["variables"][QLatin1String(name)][QLatin1String(field)];
     };
-
-    const auto login = loginReading(Sandbox::readFile(machineEnvFile(sandbox)), sandbox.root());
     for (const char *name : Sandbox::variables()) {
         const QJsonValue value = variable(name, "value");
         QCOMPARE(value.isNull() ? QByteArray("<unset>") : value.toString().toUtf8(),
                  login.value(name, QByteArray("<unset>")));
     }
-    QCOMPARE(variable("OV_WORKSTATION", "session").toString(), QStringLiteral("12"));
-    QCOMPARE(variable("OV_ROOT", "source").toString(), QStringLiteral("machine"));
+    if (Sandbox::linuxMachine()) {
+        QCOMPARE(variable("OV_WORKSTATION", "session").toString(), QStringLiteral("12"));
+        QCOMPARE(variable("OV_ROOT", "source").toString(), QStringLiteral("machine"));
+    }
     const QJsonArray profiles = shown["profiles"].toArray();
     QCOMPARE(profiles.size(), 3);
     for (const QJsonValue &profile : profiles)
@@ -184,8 +213,9 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
                                          "errors": []})")
                  .object());
     QCOMPARE(fileStamps(sandbox), stamps);
-    QCOMPARE(logged().size(), 0);
-    close(log);
+    QCOMPARE(log.entries().size(), 0);
+    if (!Sandbox::linuxMachine())
+        return;
 
     // This user's own value over a different machine-wide one is marked.
     QVERIFY(Sandbox::writeFile(userEnvFile(sandbox.userConfig()), "OV_SYSTEM=\"beta\"\n"));
@@ -208,10 +238,15 @@ void tst_trox_inst_env_cli::landing_data()
         << QStringList{"OV_SYSTEM saved for the account nobody only", "Permission denied",
                        "Other users of this workstation do not get them"}
         << QByteArray();
+    // $ACCOUNT is who runs the suite, $REFUSED the reason the refused store gives; what follows
+    // "linux:" only Linux says: Windows has no session bus to be without.
     QTest::newRow("root, machine file refused")
-        << false << false << QString() << 1
-        << QStringList{"could not be saved", "OV_SYSTEM only for the account root", "reaches no other user",
-                       "Not a directory",    "without a session bus of its own",    "after the next login"}
+        << false << false << QString() << 1 << QStringList{"could not be saved",
+                                                           "OV_SYSTEM only for the account $ACCOUNT",
+                                                           "reaches no other user",
+                                                           "$REFUSED",
+                                                           "linux:without a session bus of its own",
+                                                           "linux:after the next login"}
         << QByteArray();
     QTest::newRow("root, both refused")
         << false << true << QString() << 1 << QStringList{"OV_SYSTEM, neither machine-wide nor for this user"}
@@ -238,10 +273,11 @@ void tst_trox_inst_env_cli::landing()
     QFETCH(int, exitCode);
     QFETCH(QStringList, said);
     QFETCH(QByteArray, invokerAfter);
-    if (!canRunAsNobody())
-        QSKIP("needs root and setpriv to run as both");
+    if (!runsPrivileged() || ((unprivileged || !invokerFile.isEmpty()) && !canRunAsNobody()))
+        QSKIP("needs root or an administrator, and setpriv to run as another user");
 
     Sandbox sandbox;
+    quint32 refused = 0;
     QStringList command{CLI_PATH};
     const QString nobodysFolder = sandbox.machine("/nonexistent/.config/environment.d");
     if (unprivileged) {
@@ -250,8 +286,7 @@ void tst_trox_inst_env_cli::landing()
         QVERIFY(QFile::copy(CLI_PATH, command.last()));
         QCOMPARE(chmod(QFile::encodeName(sandbox.root()).constData(), 0755), 0);
         QCOMPARE(chmod(QFile::encodeName(sandbox.machine(QString())).constData(), 0555), 0);
-        for (const QString &dir : {sandbox.home(), sandbox.userConfig()})
-            QCOMPARE(chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+        QVERIFY(shell("chown 65534:65534 \"$0\" \"$1\"", {sandbox.home(), sandbox.userConfig()}));
     } else if (!invokerFile.isEmpty()) {
         QCOMPARE(chmod(QFile::encodeName(sandbox.root()).constData(), 0755), 0);
         QVERIFY(QDir().mkpath(sandbox.machine("/nonexistent/.config")));
@@ -264,9 +299,10 @@ void tst_trox_inst_env_cli::landing()
         QVERIFY(shell("chown -hR 65534:65534 \"$0\"", {sandbox.machine("/nonexistent")}));
         qputenv("SUDO_UID", "65534");
     } else {
-        QVERIFY(Sandbox::writeFile(sandbox.machine("/etc/environment.d"), "not a directory"));
+        refused = sandbox.refuseMachineWrites();
+        QVERIFY(refused != 0);
         if (userRefused)
-            QVERIFY(Sandbox::writeFile(sandbox.userConfig() + "/environment.d", "not a directory"));
+            QVERIFY(sandbox.refuseUserWrites() != 0);
     }
     // Stand-alone without a number: no file of root's is written besides the variable.
     const QStringList request{"set", "OV_SYSTEM=beta", "--stand-alone", "--no-system-profile"};
@@ -274,9 +310,15 @@ void tst_trox_inst_env_cli::landing()
     chmod(QFile::encodeName(sandbox.machine(QString())).constData(), 0755);
     chmod(QFile::encodeName(sandbox.root()).constData(), 0700);
     QCOMPARE(result.exitCode, exitCode);
-    for (const QString &part : std::as_const(said))
+    for (QString part : std::as_const(said)) {
+        if (part.startsWith("linux:") && !Sandbox::linuxMachine())
+            continue;
+        part.remove(QRegularExpression("^linux:"))
+            .replace("$ACCOUNT", accountName())
+            .replace("$REFUSED", describeStoreError(refused));
         QVERIFY2((result.err + result.out).contains(part.toUtf8()), (result.err + result.out).constData());
-    QCOMPARE(Sandbox::readFile(userEnvFile(sandbox.userConfig())),
+    }
+    QCOMPARE(sandbox.userValues(),
              userRefused || !invokerFile.isEmpty() ? QByteArray() : QByteArray("OV_SYSTEM=\"beta\"\n"));
     if (!invokerFile.isEmpty())
         QCOMPARE(Sandbox::readFile(invokerFile == "link" ? userEnvFile(sandbox.machine("/etc"))
@@ -286,11 +328,11 @@ void tst_trox_inst_env_cli::landing()
         return;
 
     // Once the machine file can be written, what reached root's own file alone is written there too.
-    QVERIFY(QFile::remove(sandbox.machine("/etc/environment.d")));
+    sandbox.allowWrites();
     const Ran again = runCommand(command + request);
     QCOMPARE(again.exitCode, 0);
     QVERIFY2(again.out.startsWith("OV_SYSTEM: (unset) -> \"beta\""), again.out.constData());
-    QCOMPARE(Sandbox::readFile(machineEnvFile(sandbox)), QByteArray("OV_SYSTEM=\"beta\"\n"));
+    QCOMPARE(sandbox.machineValues(), QByteArray("OV_SYSTEM=\"beta\"\n"));
 }
 
 void tst_trox_inst_env_cli::hostileSystemProfile_data()
@@ -328,26 +370,34 @@ void tst_trox_inst_env_cli::hostileSystemProfile()
 
     Sandbox sandbox;
     const QString system = sandbox.root() + "/opt/trox/alpha/config/system";
-    const QByteArray file = QFile::encodeName(system + "/trox_system.ini");
-    const QByteArray lock = QFile::encodeName(sandbox.machine("/foreign/Quarnby Technology"));
-    QVERIFY(QDir().mkpath(system) && QDir().mkpath(QFile::decodeName(lock)));
-    qputenv("OV_ROOT", QFile::encodeName(sandbox.root() + "/opt/trox"));
-    qputenv("OV_SYSTEM", "alpha");
-    qputenv("OV_RESERVE_SERVER_ROOT", "x\x1b[2J\xc2\x9b"
-                                      "1m");
-    qputenv("XDG_CONFIG_DIRS", "/foreign");
+    const QString file = system + "/trox_system.ini";
+    const QString lock = sandbox.machine("/foreign/Quarnby Technology");
+    QVERIFY(QDir().mkpath(system) && QDir().mkpath(lock));
+    // Handed over as text, not bytes: Windows would pass bytes through its ANSI code page.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("OV_ROOT", sandbox.root() + "/opt/trox");
+    environment.insert("OV_SYSTEM", "alpha");
+    environment.insert("OV_RESERVE_SERVER_ROOT", QString::fromUtf8("x\x1b[2J\xc2\x9b"
+                                                                   "1m"));
+    environment.insert("XDG_CONFIG_DIRS", "/foreign");
+    const QString workstation = QString::fromUtf8("Workstation=\x1b]0;owned\x07\xc2\x9b");
+    if (kind != "escapes" && !Sandbox::linuxMachine())
+        QSKIP("Windows has no FIFOs or devices among ordinary paths, and keeps preferences in the registry");
     if (kind == "FIFO")
-        QCOMPARE(mkfifo(file.constData(), 0644), 0);
+        QVERIFY(Sandbox::makeSpecialFile(file, "fifo"));
     else if (kind == "link to /dev/zero")
-        QCOMPARE(symlink("/dev/zero", file.constData()), 0);
+        QVERIFY(Sandbox::makeSpecialFile(file, "device"));
     else if (kind == "foreign lock")
-        QVERIFY(mkfifo(lock + "/trox_inst_env.conf.lock", 0644) == 0 &&
-                chown(lock.constData(), 65534, 65534) == 0);
-    else
-        QVERIFY(Sandbox::writeFile(system + "/trox_system.ini",
-                                   "[Network]\nWorkstation=\x1b]0;owned\x07\xc2\x9b\n"));
+        QVERIFY(Sandbox::makeSpecialFile(lock + "/trox_inst_env.conf.lock", "fifo") &&
+                shell("chown 65534:65534 \"$0\"", {lock}));
+    else if (Sandbox::linuxMachine())
+        QVERIFY(Sandbox::writeFile(file, "[Network]\n" + workstation.toUtf8() + "\n"));
+    else // Windows' reader keeps Unicode from a file that starts with its byte order mark
+        QVERIFY(Sandbox::writeFile(
+            file, QStringEncoder(QStringConverter::Utf16LE,
+                                 QStringConverter::Flag::WriteBom)("[Network]\r\n" + workstation + "\r\n")));
     // Bounded by runCommand: a read that blocks shows as a command that never ends.
-    const Ran result = run(command.split(' '));
+    const Ran result = run(command.split(' '), environment);
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2((exitCode ? result.err : result.out).contains(said), result.out + result.err);
     const QByteArray shown = result.out + result.err;

@@ -3,6 +3,7 @@
 #include "sandbox.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
@@ -14,6 +15,10 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef Q_OS_WIN
+#include <sys/socket.h>
+#include <sys/un.h>
+#endif
 
 struct Ran
 {
@@ -118,7 +123,11 @@ inline bool shell(const QString &line, const QStringList &arguments = {}, QByteA
 // Other users are played by nobody, which needs root and setpriv.
 inline bool canRunAsNobody()
 {
+#ifdef Q_OS_WIN
+    return false;
+#else
     return geteuid() == 0 && !QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty();
+#endif
 }
 
 inline QStringList asNobody(const QStringList &command)
@@ -128,3 +137,53 @@ inline QStringList asNobody(const QStringList &command)
                        QStringLiteral("--")} +
            command;
 }
+
+// The system log as a socket of the sandbox's own, where the tool's change entries land. Windows keeps
+// no such log: there it is never listening.
+class SystemLog
+{
+public:
+    explicit SystemLog(const Sandbox &sandbox)
+    {
+#ifndef Q_OS_WIN
+        QDir().mkpath(sandbox.machine(QStringLiteral("/dev")));
+        m_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(sandbox.machine(QStringLiteral("/dev/log"))).constData(),
+                 sizeof address.sun_path);
+        if (m_socket >= 0 && bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            close(m_socket);
+            m_socket = -1;
+        }
+#else
+        Q_UNUSED(sandbox);
+#endif
+    }
+    ~SystemLog()
+    {
+        if (m_socket >= 0)
+            close(m_socket);
+    }
+    SystemLog(const SystemLog &) = delete;
+    SystemLog &operator=(const SystemLog &) = delete;
+
+    bool listening() const
+    {
+        return m_socket >= 0;
+    }
+    // The entries that arrived since the last call.
+    QList<QByteArray> entries()
+    {
+        QList<QByteArray> entries;
+#ifndef Q_OS_WIN
+        char entry[65536];
+        for (ssize_t got; m_socket >= 0 && (got = recv(m_socket, entry, sizeof entry, 0)) > 0;)
+            entries.append(QByteArray(entry, got));
+#endif
+        return entries;
+    }
+
+private:
+    int m_socket = -1;
+};

@@ -11,12 +11,17 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <utility>
+#include <vector>
 
 namespace {
 const wchar_t machineEnvironmentKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 }
 #else
+#include <cerrno>
+
 #include <sys/stat.h>
 #endif
 
@@ -150,6 +155,7 @@ void Sandbox::logInAgain()
 // the newer sandbox takes over what this one saved and restores it when it ends.
 Sandbox::~Sandbox()
 {
+    allowWrites();
     QList<Sandbox *> &live = liveSandboxes();
     const qsizetype at = live.indexOf(this);
     live.removeAt(at);
@@ -164,6 +170,12 @@ Sandbox::~Sandbox()
         else
             qunsetenv(saved.name);
     }
+}
+
+void Sandbox::allowWrites()
+{
+    for (const auto &undo : std::exchange(m_undo, {}))
+        undo();
 }
 
 QList<Sandbox *> &Sandbox::liveSandboxes()
@@ -210,3 +222,129 @@ bool Sandbox::makeSpecialFile(const QString &path, const QString &shape)
     return QFile::link(QStringLiteral("/dev/zero"), path);
 }
 #endif
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Lets everyone only read the key; returns how to put its old security back. Wine keeps key security
+// in its server's memory, which outlives the test process, so the old descriptor always goes back.
+std::function<void()> readOnly(HKEY root, const wchar_t *subKey)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, subKey, 0, WRITE_DAC | READ_CONTROL, &key) != ERROR_SUCCESS)
+        return nullptr;
+    DWORD size = 0;
+    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    std::vector<BYTE> saved(size);
+    PSECURITY_DESCRIPTOR everyoneReads = nullptr;
+    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data(), &size) != ERROR_SUCCESS ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                              &everyoneReads, nullptr)) {
+        RegCloseKey(key);
+        return nullptr;
+    }
+    const bool applied = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, everyoneReads) == ERROR_SUCCESS;
+    LocalFree(everyoneReads);
+    if (!applied) {
+        RegCloseKey(key);
+        return nullptr;
+    }
+    return [key, saved]() mutable {
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data());
+        RegCloseKey(key);
+    };
+}
+
+// Windows refuses the write to a key everyone may only read with this code.
+constexpr quint32 refusedWrite = ERROR_ACCESS_DENIED;
+
+std::function<void()> machineRefusal(const Sandbox &)
+{
+    return readOnly(HKEY_LOCAL_MACHINE, machineEnvironmentKey);
+}
+
+std::function<void()> userRefusal(const Sandbox &)
+{
+    return readOnly(HKEY_CURRENT_USER, L"Environment");
+}
+
+QByteArray storedValues(HKEY root, const wchar_t *key)
+{
+    QByteArray lines;
+    for (const char *name : Sandbox::variables()) {
+        wchar_t value[32768];
+        DWORD size = sizeof value;
+        if (RegGetValueW(root, key, QString::fromLatin1(name).toStdWString().c_str(),
+                         RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value,
+                         &size) == ERROR_SUCCESS)
+            lines += QByteArray(name) + "=\"" + QString::fromWCharArray(value).toUtf8() + "\"\n";
+    }
+    return lines;
+}
+
+} // namespace
+
+QByteArray Sandbox::machineValues() const
+{
+    return storedValues(HKEY_LOCAL_MACHINE, machineEnvironmentKey);
+}
+
+QByteArray Sandbox::userValues() const
+{
+    return storedValues(HKEY_CURRENT_USER, L"Environment");
+}
+#else
+namespace {
+
+// A file where the folder belongs refuses every write there, even root's.
+std::function<void()> notAFolder(const QString &path)
+{
+    if (!Sandbox::writeFile(path, "not a directory"))
+        return nullptr;
+    return [path] {
+        QFile::remove(path);
+    };
+}
+
+constexpr quint32 refusedWrite = ENOTDIR;
+
+std::function<void()> machineRefusal(const Sandbox &sandbox)
+{
+    return notAFolder(sandbox.machine(QStringLiteral("/etc/environment.d")));
+}
+
+std::function<void()> userRefusal(const Sandbox &sandbox)
+{
+    return notAFolder(sandbox.userConfig() + QLatin1String("/environment.d"));
+}
+
+} // namespace
+
+QByteArray Sandbox::machineValues() const
+{
+    return readFile(machineEnvFile(*this));
+}
+
+QByteArray Sandbox::userValues() const
+{
+    return readFile(userEnvFile(userConfig()));
+}
+#endif
+
+quint32 Sandbox::refuseMachineWrites()
+{
+    return keepRefusing(machineRefusal(*this));
+}
+
+quint32 Sandbox::refuseUserWrites()
+{
+    return keepRefusing(userRefusal(*this));
+}
+
+quint32 Sandbox::keepRefusing(const std::function<void()> &undo)
+{
+    if (!undo)
+        return 0;
+    m_undo.append(undo);
+    return refusedWrite;
+}

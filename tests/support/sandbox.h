@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
+
 // A scratch machine for one test: TROX_INST_ENV_PREFIX, HOME and XDG_CONFIG_HOME point into a
 // fresh temporary directory, XDG_CONFIG_DIRS and the six OV_ variables are unset, and the session
 // bus address leads nowhere, so no announcement reaches a real bus. Everything is restored on
@@ -50,6 +52,17 @@ public:
     // The machine's own profile files; on Windows they live in the Windows directory, out of the
     // sandbox, so each sandbox starts without them.
     static QStringList machineProfiles();
+    // Makes the machine-wide store, or this account's own, refuse every write until the sandbox ends
+    // (Linux: a file where its folder belongs; Windows: a key everyone may only read). Returns the
+    // error the store then meets, 0 when the refusal could not be arranged.
+    quint32 refuseMachineWrites();
+    quint32 refuseUserWrites();
+    // Ends those refusals before the sandbox does.
+    void allowWrites();
+    // The machine-wide store's and this account's own values of the six variables as
+    // "NAME=\"value\"" lines, in their order.
+    QByteArray machineValues() const;
+    QByteArray userValues() const;
     // A new profile's text as the system writes it: Windows' writer ends its lines with CRLF.
     static QByteArray newProfile(QByteArray text)
     {
@@ -59,8 +72,10 @@ public:
 private:
     static QList<Sandbox *> &liveSandboxes();
     static void clearMachineOutsideSandbox();
+    quint32 keepRefusing(const std::function<void()> &undo);
 
     QTemporaryDir m_dir;
+    QList<std::function<void()>> m_undo; // run when the sandbox ends, before anything is restored
     struct Saved
     {
         const char *name;
