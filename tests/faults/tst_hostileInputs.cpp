@@ -1,5 +1,6 @@
 #include "../store/storetesting.h"
 #include "loadwatcher.h"
+#include "machinestore.h"
 #include "modalcatcher.h"
 #include "preferences.h"
 #include "sandbox.h"
@@ -10,11 +11,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringDecoder>
 #include <QTest>
 
 // Hostile values loaded from the process environment and typed into the editors: whatever Ok writes
-// reads back exactly (environment files through systemd's own generator), or the operator is warned;
-// no value adds a variable, a key or a section.
+// reads back exactly (environment files through systemd's own generator, the registry through
+// Windows' own calls), or the operator is warned; no value adds a variable, a key or a section.
 namespace {
 
 QList<QByteArray> hostileValues()
@@ -38,17 +40,32 @@ QList<QByteArray> hostileValues()
     return values;
 }
 
-// Sections and keys of a profile file, "section/key" -> value, in order.
-QList<QPair<QByteArray, QByteArray>> profileEntries(const QByteArray &contents)
+// A profile value as a program reads it: Windows' reader drops the blanks around it.
+QString readBack(const QString &value)
 {
-    QList<QPair<QByteArray, QByteArray>> entries;
-    QByteArray section;
-    for (const QByteArray &line : contents.split('\n')) {
-        if (line.startsWith('[')) {
+    return Sandbox::linuxMachine() ? value : value.trimmed();
+}
+
+// Sections and keys of a profile file, "section/key" -> value, in order. Windows writes Unicode
+// after a byte order mark, other text in its ANSI code page, and ends lines with CR LF.
+QList<QPair<QString, QString>> profileEntries(const QByteArray &contents)
+{
+    QString text = QString::fromUtf8(contents);
+    if (contents.startsWith("\xff\xfe"))
+        text = QStringDecoder(QStringConverter::Utf16LE)(contents);
+    else if (!Sandbox::linuxMachine())
+        text = QString::fromLocal8Bit(contents);
+    QList<QPair<QString, QString>> entries;
+    QString section;
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        if (!Sandbox::linuxMachine() && line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.startsWith(QLatin1Char('['))) {
             section = line;
-            entries.append({section, QByteArray()});
-        } else if (line.contains('=')) {
-            entries.append({section + line.left(line.indexOf('=')), line.mid(line.indexOf('=') + 1)});
+            entries.append({section, QString()});
+        } else if (line.contains(QLatin1Char('='))) {
+            entries.append({section + line.left(line.indexOf(QLatin1Char('='))),
+                            readBack(line.mid(line.indexOf(QLatin1Char('=')) + 1))});
         }
     }
     return entries;
@@ -82,7 +99,7 @@ void tst_hostileInputs::hostileValue()
 {
     QFETCH(QByteArray, value);
     QFETCH(bool, typed);
-    if (!generatorAvailable())
+    if (Sandbox::linuxMachine() && !generatorAvailable())
         QSKIP("systemd's environment generator is not installed");
     Sandbox sandbox;
     if (!typed) {
@@ -140,7 +157,7 @@ void tst_hostileInputs::hostileValue()
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     const QString warning = catcher.seen.size() == 2 ? catcher.seen.first().text : QString();
 
-    const auto written = loginReading(Sandbox::readFile(machineEnvFile(sandbox)), sandbox.root());
+    const auto written = machineLoginValues(sandbox);
     for (auto it = written.cbegin(); it != written.cend(); ++it)
         QVERIFY2(shown.contains(QString::fromLatin1(it.key())), it.key().constData());
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
@@ -151,14 +168,14 @@ void tst_hostileInputs::hostileValue()
                  qPrintable(it.key() + ": " + QString::fromUtf8(got.left(80))));
     }
     // Nothing but the one key in its one section.
-    const QByteArray profiles[][2] = {{"xsv.ini", "[Network]"}, {"taskbase.ini", "[System]"}};
+    const QString profiles[][2] = {{"xsv.ini", "[Network]"}, {"taskbase.ini", "[System]"}};
     for (const auto &[name, section] : profiles) {
-        const auto entries = profileEntries(Sandbox::readFile(sandbox.machine("/etc/trox/" + name)));
-        if (workstation.isEmpty() || warning.contains(QLatin1String(name)))
+        const auto entries = profileEntries(Sandbox::readFile(profilePath(name)));
+        if (workstation.isEmpty() || warning.contains(name))
             QVERIFY(entries.isEmpty());
         else
             QCOMPARE(entries,
-                     decltype(entries)({{section, {}}, {section + "Workstation", workstation.toUtf8()}}));
+                     decltype(entries)({{section, {}}, {section + "Workstation", readBack(workstation)}}));
     }
     if (typed)
         QCOMPARE(openPreferences()->value("lastKnownServer/server").toString(),

@@ -98,6 +98,22 @@ inline QMap<QByteArray, QByteArray> loginReading(const QByteArray &machineFile, 
     return reading;
 }
 
+// What the next login gets from the machine-wide store: the generator's reading of the machine
+// file, or on Windows the machine key's values as its own calls read them.
+inline QMap<QByteArray, QByteArray> machineLoginValues(const Sandbox &sandbox)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(sandbox);
+    QMap<QByteArray, QByteArray> values;
+    const QMap<QByteArray, QString> stored = Sandbox::machineKeyValues();
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        values.insert(it.key(), it.value().toUtf8());
+    return values;
+#else
+    return loginReading(Sandbox::readFile(machineEnvFile(sandbox)), sandbox.root());
+#endif
+}
+
 // Every file under the sandbox with its inode and time: a file replaced by its own bytes shows.
 inline QMap<QString, QPair<quint64, qint64>> fileStamps(const Sandbox &sandbox)
 {

@@ -127,28 +127,6 @@ QMap<QString, QPair<quint64, qint64>> Sandbox::fileStamps() const
     return stamps;
 }
 
-void Sandbox::logInAgain()
-{
-#ifdef Q_OS_WIN
-    // A login takes the machine key's values, the user's own over them.
-    QStringList assignments;
-    for (const char *name : variables()) {
-        const std::wstring wideName = QString::fromLatin1(name).toStdWString();
-        for (const auto &[root, key] : {std::pair{HKEY_CURRENT_USER, L"Environment"},
-                                        std::pair{HKEY_LOCAL_MACHINE, machineEnvironmentKey}}) {
-            wchar_t value[32768];
-            DWORD size = sizeof value;
-            if (RegGetValueW(root, key, wideName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                             nullptr, value, &size) == ERROR_SUCCESS) {
-                assignments.append(QLatin1String(name) + QLatin1Char('=') + QString::fromWCharArray(value));
-                break;
-            }
-        }
-    }
-    setVariables(assignments);
-#endif
-}
-
 // A suite that makes the next test's sandbox before it drops the last one (a failed check in
 // cleanup() skips the reset) ends them out of order. Restoring then would put back the real
 // machine's paths under the newer sandbox, and the next Ok would write to the real /etc; instead
@@ -268,30 +246,56 @@ std::function<void()> userRefusal(const Sandbox &)
     return readOnly(HKEY_CURRENT_USER, L"Environment");
 }
 
-QByteArray storedValues(HKEY root, const wchar_t *key)
+QMap<QByteArray, QString> storedValues(HKEY root, const wchar_t *key)
 {
-    QByteArray lines;
+    QMap<QByteArray, QString> values;
     for (const char *name : Sandbox::variables()) {
         wchar_t value[32768];
         DWORD size = sizeof value;
         if (RegGetValueW(root, key, QString::fromLatin1(name).toStdWString().c_str(),
                          RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value,
                          &size) == ERROR_SUCCESS)
-            lines += QByteArray(name) + "=\"" + QString::fromWCharArray(value).toUtf8() + "\"\n";
+            values.insert(name, QString::fromWCharArray(value));
+    }
+    return values;
+}
+
+QByteArray asLines(const QMap<QByteArray, QString> &values)
+{
+    QByteArray lines;
+    for (const char *name : Sandbox::variables()) {
+        if (values.contains(name))
+            lines += QByteArray(name) + "=\"" + values.value(name).toUtf8() + "\"\n";
     }
     return lines;
 }
 
 } // namespace
 
-QByteArray Sandbox::machineValues() const
+QMap<QByteArray, QString> Sandbox::machineKeyValues()
 {
     return storedValues(HKEY_LOCAL_MACHINE, machineEnvironmentKey);
 }
 
+QByteArray Sandbox::machineValues() const
+{
+    return asLines(machineKeyValues());
+}
+
+// A login takes the machine key's values, the user's own over them.
+void Sandbox::logInAgain()
+{
+    QMap<QByteArray, QString> values = machineKeyValues();
+    values.insert(storedValues(HKEY_CURRENT_USER, L"Environment"));
+    QStringList assignments;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        assignments.append(QString::fromLatin1(it.key()) + QLatin1Char('=') + it.value());
+    setVariables(assignments);
+}
+
 QByteArray Sandbox::userValues() const
 {
-    return storedValues(HKEY_CURRENT_USER, L"Environment");
+    return asLines(storedValues(HKEY_CURRENT_USER, L"Environment"));
 }
 #else
 namespace {
@@ -324,6 +328,9 @@ QByteArray Sandbox::machineValues() const
 {
     return readFile(machineEnvFile(*this));
 }
+
+// The Linux store reads its files itself: the process environment plays no part.
+void Sandbox::logInAgain() {}
 
 QByteArray Sandbox::userValues() const
 {

@@ -63,6 +63,10 @@ public:
     // "NAME=\"value\"" lines, in their order.
     QByteArray machineValues() const;
     QByteArray userValues() const;
+#ifdef Q_OS_WIN
+    // The machine key's values of the six variables, as Windows' own calls read them, unexpanded.
+    static QMap<QByteArray, QString> machineKeyValues();
+#endif
     // A new profile's text as the system writes it: Windows' writer ends its lines with CRLF.
     static QByteArray newProfile(QByteArray text)
     {
