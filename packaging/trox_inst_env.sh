@@ -346,24 +346,27 @@ elif [ -z "${TROX_INST_ENV_PREFIX:-}" ] && [ -x "$trox_inst_env_generator" ]; th
 else
     trox_inst_env_values=$(trox_inst_env_read)
 fi
-while IFS= read -r trox_inst_env_line; do
-    trox_inst_env_value=${trox_inst_env_line#*=}
-    if [ -n "$trox_inst_env_quoted" ]; then
-        case $trox_inst_env_value in
-        \"*\") trox_inst_env_value=${trox_inst_env_value#\"} && trox_inst_env_value=${trox_inst_env_value%\"} ;;
+# The plain case assigned its values already.
+if [ -n "$trox_inst_env_values" ]; then
+    while IFS= read -r trox_inst_env_line; do
+        trox_inst_env_value=${trox_inst_env_line#*=}
+        if [ -n "$trox_inst_env_quoted" ]; then
+            case $trox_inst_env_value in
+            \"*\") trox_inst_env_value=${trox_inst_env_value#\"} && trox_inst_env_value=${trox_inst_env_value%\"} ;;
+            esac
+        fi
+        case ${trox_inst_env_line%%=*} in
+        OV_ROOT) OV_ROOT=$trox_inst_env_value && export OV_ROOT ;;
+        OV_SYSTEM) OV_SYSTEM=$trox_inst_env_value && export OV_SYSTEM ;;
+        OV_SERVER_ROOT) OV_SERVER_ROOT=$trox_inst_env_value && export OV_SERVER_ROOT ;;
+        OV_RESERVE_SERVER_ROOT) OV_RESERVE_SERVER_ROOT=$trox_inst_env_value && export OV_RESERVE_SERVER_ROOT ;;
+        OV_WORKSTATION) OV_WORKSTATION=$trox_inst_env_value && export OV_WORKSTATION ;;
+        OV_DEVELOPER) OV_DEVELOPER=$trox_inst_env_value && export OV_DEVELOPER ;;
         esac
-    fi
-    case ${trox_inst_env_line%%=*} in
-    OV_ROOT) OV_ROOT=$trox_inst_env_value && export OV_ROOT ;;
-    OV_SYSTEM) OV_SYSTEM=$trox_inst_env_value && export OV_SYSTEM ;;
-    OV_SERVER_ROOT) OV_SERVER_ROOT=$trox_inst_env_value && export OV_SERVER_ROOT ;;
-    OV_RESERVE_SERVER_ROOT) OV_RESERVE_SERVER_ROOT=$trox_inst_env_value && export OV_RESERVE_SERVER_ROOT ;;
-    OV_WORKSTATION) OV_WORKSTATION=$trox_inst_env_value && export OV_WORKSTATION ;;
-    OV_DEVELOPER) OV_DEVELOPER=$trox_inst_env_value && export OV_DEVELOPER ;;
-    esac
-done <<EOF
+    done <<EOF
 $trox_inst_env_values
 EOF
+fi
 unset trox_inst_env_generator trox_inst_env_quoted trox_inst_env_values trox_inst_env_line trox_inst_env_value \
     trox_inst_env_prefix trox_inst_env_folders_1 trox_inst_env_folders_2 trox_inst_env_folders_3 \
     trox_inst_env_folders_4 trox_inst_env_folders_5 trox_inst_env_marks trox_inst_env_refs trox_inst_env_seen \

@@ -11,10 +11,10 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 
-#include <sddl.h>
+#include "../win32/readonlykey.h"
 
+#include <memory>
 #include <utility>
-#include <vector>
 
 namespace {
 const wchar_t machineEnvironmentKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
@@ -204,32 +204,14 @@ bool Sandbox::makeSpecialFile(const QString &path, const QString &shape)
 #ifdef Q_OS_WIN
 namespace {
 
-// Lets everyone only read the key; returns how to put its old security back. Wine keeps key security
-// in its server's memory, which outlives the test process, so the old descriptor always goes back.
+// Lets everyone only read the key; returns how to put its old security back.
 std::function<void()> readOnly(HKEY root, const wchar_t *subKey)
 {
-    HKEY key;
-    if (RegOpenKeyExW(root, subKey, 0, WRITE_DAC | READ_CONTROL, &key) != ERROR_SUCCESS)
+    auto key = std::make_shared<ReadOnlyKey>(root, subKey);
+    if (!key->applied())
         return nullptr;
-    DWORD size = 0;
-    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-    std::vector<BYTE> saved(size);
-    PSECURITY_DESCRIPTOR everyoneReads = nullptr;
-    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data(), &size) != ERROR_SUCCESS ||
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
-                                                              &everyoneReads, nullptr)) {
-        RegCloseKey(key);
-        return nullptr;
-    }
-    const bool applied = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, everyoneReads) == ERROR_SUCCESS;
-    LocalFree(everyoneReads);
-    if (!applied) {
-        RegCloseKey(key);
-        return nullptr;
-    }
-    return [key, saved]() mutable {
-        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data());
-        RegCloseKey(key);
+    return [key] {
+        key->restore();
     };
 }
 
