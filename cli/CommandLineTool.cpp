@@ -213,7 +213,7 @@ int CommandLineTool::show(bool json)
         }
         m_out << name << '=' << shownText(variable.value) << "  [" << sourceName(variable.source) << ']';
         if (hides)
-            m_out << "  " << tr("hides the machine-wide value: %1").arg(everyone.value);
+            m_out << "  " << tr("hides the machine-wide value: %1").arg(shownText(everyone.value));
         if (older)
             m_out << "  " << tr("this session still has: %1").arg(shownText(session));
         if (!variable.etcEnvironment.isNull())

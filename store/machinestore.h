@@ -61,9 +61,10 @@ struct StoredVariable
 // (every set variable is Inherited), exactly as the tool always read it.
 QList<StoredVariable> loadStoredVariables(const QStringList &names);
 
-// The named variables as the machine-wide store alone gives them, in the order given, references
-// expanded as a login expands them; unset (null value) where that store does not set one. A user's
-// own values are left out: they are no reason to skip or make a machine-wide write.
+// The named variables as the machine-wide store alone gives them, in the order given (Linux:
+// references expanded as a login expands them; Windows: the machine key's text as stored); unset
+// (null value) where that store does not set one. A user's own values are left out: they are no
+// reason to skip or make a machine-wide write.
 QList<StoredVariable> loadMachineVariables(const QStringList &names);
 
 // Which of the assignments would change what the machine-wide store holds; writes nothing. A store

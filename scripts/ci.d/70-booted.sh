@@ -43,6 +43,8 @@ check() { # id, description, command...
     fi
 }
 note() { echo "     $*"; }
+# holds or lacks, with the text it looked at shown when it fails, so that a rare failure can be read.
+shown() { "$@" || { printf '%s\n' "$2" | sed 's/^/     | /'; return 1; }; }
 
 # --- the package and the root ---------------------------------------------------------------------
 [ -f "$build/CPackConfig.cmake" ] || bash "$top/scripts/build.sh"
@@ -150,7 +152,7 @@ journal_before=$(journal_lines | wc -l)
 first=$(over_ssh olga 'PKEXEC_PASSWORD=ada-secret bash /srv/booted/dialog.sh :12 41' 2>&1) || note "$first"
 note "the dialog under pkexec showed: $(printf '%s\n' "$first" | sed -n 's/^box: //p' | paste -sd, -)"
 check pkexec-auth "pkexec through polkitd: pkttyagent asks for the administrator's password once, and it is taken" \
-    holds "$first" '.*AUTHENTICATION COMPLETE.*' 'prompts: 1'
+    shown holds "$first" '.*AUTHENTICATION COMPLETE.*' 'prompts: 1'
 check pkexec-machine "the dialog run by pkexec writes the values machine-wide" \
     holds "$(machine_file)" 'OV_WORKSTATION="41"'
 root_buses=$(printf '%s\n' "$first" | sed -n 's/^root bus: //p')
@@ -167,7 +169,7 @@ again=$(in_box systemd-run --quiet --wait --pipe --uid=olga -p PAMName=login -p 
     note "$again"
 note "at the screen: $(printf '%s\n' "$again" | grep -E '^(Remote|Seat|Active)=' | paste -sd ' ' -)"
 check pkexec-again "at the screen (seat0, active, local), pkexec asked twice asks for the password twice" \
-    holds "$again" 'Remote=no' 'Seat=seat0' 'Active=yes' 'prompts: 2'
+    shown holds "$again" 'Remote=no' 'Seat=seat0' 'Active=yes' 'prompts: 2'
 
 # --- sudo from a terminal, over the administrator's own stale value --------------------------------
 over_ssh ada 'trox_inst_env_cli set OV_RESERVE_SERVER_ROOT=/srv/old-reserve' >/dev/null 2>&1 || true

@@ -26,20 +26,35 @@ QString accountName()
     return QString::fromStdWString(Win32Store::accountName());
 }
 
-// Windows reads its values from the process environment, as the tool always did there, and the
-// registry gives the per-user landing no reason to be undone.
+// The machine key as stored: an administrator's process keeps the environment it started with,
+// which a write made since (by an earlier run of a fleet's playbook, say) leaves stale, so an
+// elevated run reports and decides its writes by the key itself.
 QList<StoredVariable> loadMachineVariables(const QStringList &names)
 {
-    return loadStoredVariables(names);
+    QList<StoredVariable> result;
+    for (const QString &name : names) {
+        StoredVariable stored;
+        std::wstring value;
+        bool expandable = false;
+        if (Win32Store::readMachineVariable(name.toStdWString(), value, expandable)) {
+            stored.value = QString::fromStdWString(value);
+            stored.source = StoredVariable::Machine;
+        }
+        result.append(stored);
+    }
+    return result;
 }
 
-// An administrator's process keeps the environment it started with, which a write made since (by
-// an earlier run of a fleet's playbook, say) leaves stale: the machine key itself decides.
+// Unchanged only where the key holds this text as a write would leave it, expandable.
 QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignments)
 {
     QList<bool> differ;
-    for (const auto &[name, value] : assignments)
-        differ.append(!Win32Store::machineVariableHolds(name.toStdWString(), value.toStdWString()));
+    for (const auto &[name, value] : assignments) {
+        std::wstring stored;
+        bool expandable = false;
+        differ.append(!Win32Store::readMachineVariable(name.toStdWString(), stored, expandable) ||
+                      !expandable || stored != value.toStdWString());
+    }
     return differ;
 }
 

@@ -163,18 +163,25 @@ std::uint32_t setRegistryValue(std::uint32_t root, const std::wstring &subKey, c
     return writeRegistryValue(root, subKey, valueName, value);
 }
 
-bool machineVariableHolds(const std::wstring &name, const std::wstring &value)
+bool readMachineVariable(const std::wstring &name, std::wstring &value, bool &expandable)
 {
+    constexpr DWORD text = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
     DWORD type = REG_NONE;
     DWORD bytes = 0;
-    if (RegGetValueW(rootKey(machineRoot), machineEnvironmentKey, name.c_str(),
-                     RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, nullptr, &bytes) != ERROR_SUCCESS ||
-        bytes != (value.size() + 1) * sizeof(wchar_t))
+    if (RegGetValueW(rootKey(machineRoot), machineEnvironmentKey, name.c_str(), text, &type, nullptr,
+                     &bytes) != ERROR_SUCCESS)
         return false;
-    std::wstring stored(value.size() + 1, L'\0');
-    return RegGetValueW(rootKey(machineRoot), machineEnvironmentKey, name.c_str(),
-                        RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, stored.data(), &bytes) == ERROR_SUCCESS &&
-           type == REG_EXPAND_SZ && stored.compare(0, value.size(), value) == 0;
+    std::wstring stored(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(stored.size() * sizeof(wchar_t));
+    if (RegGetValueW(rootKey(machineRoot), machineEnvironmentKey, name.c_str(), text, &type, stored.data(),
+                     &bytes) != ERROR_SUCCESS)
+        return false;
+    stored.resize(bytes / sizeof(wchar_t));
+    while (!stored.empty() && stored.back() == L'\0')
+        stored.pop_back();
+    value = stored;
+    expandable = type == REG_EXPAND_SZ;
+    return true;
 }
 
 VariableResult setEnvironmentVariable(const std::wstring &name, const std::wstring &value)

@@ -41,9 +41,9 @@ struct VariableResult
 std::uint32_t setRegistryValue(std::uint32_t root, const std::wstring &subKey, const std::wstring &valueName,
                                const std::wstring &value);
 
-// True when the machine key already holds the variable as its write would leave it: this text,
-// stored expandable.
-bool machineVariableHolds(const std::wstring &name, const std::wstring &value);
+// Reads one variable of the machine key as stored, unexpanded, and whether it is stored expandable
+// (as a write stores it); false when it is absent or not text.
+bool readMachineVariable(const std::wstring &name, std::wstring &value, bool &expandable);
 
 // Writes a variable machine-wide and, only when that fails, into the current user's environment.
 VariableResult setEnvironmentVariable(const std::wstring &name, const std::wstring &value);

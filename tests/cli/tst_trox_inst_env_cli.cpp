@@ -214,6 +214,10 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
                  .object());
     QCOMPARE(fileStamps(sandbox), stamps);
     QCOMPARE(log.entries().size(), 0);
+    // A change names what the store held before, not what this stale process inherited.
+    qputenv("OV_WORKSTATION", "12");
+    result = run({"set", "OV_WORKSTATION=41"});
+    QVERIFY2(result.out.startsWith("OV_WORKSTATION: \"40\" -> \"41\"\n"), result.out.constData());
     if (!Sandbox::linuxMachine())
         return;
 
