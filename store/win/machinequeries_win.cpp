@@ -60,6 +60,8 @@ QList<bool> machineVariablesDiffer(const QList<QPair<QString, QString>> &assignm
 
 InvokingUser removeInvokingUserVariables(const QStringList &, bool)
 {
+    // Windows never had the tool edit another account's registry hive: a per-user value an earlier
+    // refused write left stays where it is, as it always did there.
     return {};
 }
 
