@@ -142,7 +142,6 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
     Report report;
     report.privileged = runsPrivileged();
     report.account = accountName();
-    report.dryRun = dryRun;
     const QStringList names = variableNames();
     // What the store holds now, for the report; a value only inherited from this process is in none.
     QList<StoredVariable> held = report.privileged ? loadMachineVariables(names) : loadStoredVariables(names);
@@ -189,10 +188,8 @@ SettingsApplier::Report SettingsApplier::apply(const Settings &loaded, const Set
             variables.append(Outcome{step});
     }
     if (dryRun) {
-        for (Outcome &outcome : variables) {
+        for (Outcome &outcome : variables)
             outcome.landing = Outcome::MachineWide;
-            outcome.changed = true;
-        }
     } else {
         writeVariables(variables, sessionCopies);
     }
@@ -381,7 +378,8 @@ QString quoted(const QString &text)
     QString escaped = text;
     escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
         .replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + ValueRules::printable(escaped) + QLatin1Char('"');
+    // Controls are escaped with the whole line, in line().
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
 } // namespace

@@ -81,8 +81,7 @@ public:
     struct Report
     {
         QList<Outcome> outcomes;
-        QList<Change> changes; // what differs now from before, in the order of the writes
-        bool dryRun = false;
+        QList<Change> changes;   // what differs now from before, in the order of the writes
         bool changed = false;    // a variable changed or failed to; the change was announced
         bool privileged = false; // a per-user landing then reaches nobody else and counts as a failure
         QString account;

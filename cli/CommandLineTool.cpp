@@ -156,7 +156,6 @@ int CommandLineTool::run(const QStringList &arguments)
         return show(parser.isSet(json));
     }
     if (command == QLatin1String("set")) {
-        m_setting = true;
         m_json = parser.isSet(json);
         m_dryRun = parser.isSet(dryRun);
         return set(positional.mid(1), given, m_dryRun, !parser.isSet(noSystemProfile));
@@ -168,7 +167,8 @@ int CommandLineTool::run(const QStringList &arguments)
 int CommandLineTool::invalid(const QString &message)
 {
     m_err << "trox_inst_env_cli: " << message << '\n';
-    if (m_json && m_setting) {
+    // Only set takes --json for its result.
+    if (m_json) {
         const QJsonObject refused{{QStringLiteral("changed"), false},
                                   {QStringLiteral("dry_run"), m_dryRun},
                                   {QStringLiteral("changes"), QJsonArray()},

@@ -27,7 +27,6 @@ private:
 
     QTextStream m_out;
     QTextStream m_err;
-    bool m_setting = false;
     bool m_json = false;
     bool m_dryRun = false;
 };

@@ -280,13 +280,13 @@ function printed(v,    i, c, k, out, no) {
 }
 BEGIN {
     st = "prekey"; RS = sprintf("%c", 0)
+    split("OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION OV_DEVELOPER", tool, " ")
     for (i = 1; i <= 127; i++) ctl = ctl sprintf("%c", i)
     if (mode == "decode") {
         while ((getline line) > 0) parse(line "\n")
         finish()
     } else {
         for (name in ENVIRON) env[name] = ENVIRON[name]
-        split("OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION OV_DEVELOPER", tool, " ")
         for (i = 1; i <= 6; i++) delete env[tool[i]]
         files = 0
         for (a = 1; a < ARGC; a++) {
@@ -317,7 +317,6 @@ BEGIN {
         for (i = 1; i <= count; i++) values[i] = printed(env[names[i]])
     }
     for (i = 1; i <= count; i++) last[names[i]] = values[i]
-    split("OV_ROOT OV_SYSTEM OV_SERVER_ROOT OV_RESERVE_SERVER_ROOT OV_WORKSTATION OV_DEVELOPER", tool, " ")
     for (i = 1; i <= 6; i++) if (tool[i] in last) printf "%s=%s\n", tool[i], last[tool[i]]
 }' "$@"
 }

@@ -20,6 +20,8 @@ miss() {
     [ -z "${3:-}" ] || sed 's/^/   | /' <<<"$3"
     failed=$((failed + 1))
 }
+# A step's verdict from the problems it collected: verdict NAME WHAT [OUTPUT].
+verdict() { if [ -z "$problem" ]; then pass "$2"; else miss "$1" "$problem" "${3:-}"; fi; }
 
 [ -f "$build/CPackConfig.cmake" ] || bash scripts/build.sh
 cmake --build "$build" --target trox_inst_env trox_inst_env_cli >/dev/null
@@ -72,15 +74,11 @@ some() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
 log=$build/fleet.log
 : >"$log"
 inventory=$fleet_work/inventory.yml
-cat >"$inventory" <<'EOF'
-trox_linux:
-  hosts:
-    fleet1: {trox_workstation: "1"}
-    fleet2: {trox_workstation: "2"}
-    fleet3: {trox_workstation: "12"}
-    fleet4: {trox_workstation: "40"}
-    fleet5: {trox_workstation: "100"}
-    fleet6: {trox_workstation: "999"}
+declare -A number=([fleet1]=1 [fleet2]=2 [fleet3]=12 [fleet4]=40 [fleet5]=100 [fleet6]=999)
+{
+    printf 'trox_linux:\n  hosts:\n'
+    for host in "${hosts[@]}"; do printf '    %s: {trox_workstation: "%s"}\n' "$host" "${number[$host]}"; done
+    cat <<'EOF'
   vars:
     trox_root: /srv/trox/systems
     trox_system: plant_a
@@ -88,6 +86,7 @@ trox_linux:
     trox_reserve_server_root: /mnt/plant-reserve/trox
     trox_developer: false
 EOF
+} >"$inventory"
 play() { fleet_playbook -i "$inventory" "$@" 2>&1 | tee -a "$log"; }
 # The controller runs the playbook as the package ships it, beside its module, when it ships one.
 dpkg-deb -x "$deb" "$fleet_work/controller/package"
@@ -97,7 +96,6 @@ expected() {
     printf '%s\n' OV_DEVELOPER=false OV_RESERVE_SERVER_ROOT=/mnt/plant-reserve/trox \
         OV_ROOT=/srv/trox/systems OV_SERVER_ROOT=/mnt/plant-server/trox OV_SYSTEM=plant_a OV_WORKSTATION="$1"
 }
-declare -A number=([fleet1]=1 [fleet2]=2 [fleet3]=12 [fleet4]=40 [fleet5]=100 [fleet6]=999)
 
 # 1. Machines of their own, each answering ssh on its own loopback only.
 problem=""
@@ -112,11 +110,7 @@ for host in "${hosts[@]}"; do
     [ "$links" = "lo " ] || problem+=" $host has the links $links;"
     [ "$(fleet_root "$host" hostname)" = "$host" ] || problem+=" $host has another name;"
 done
-if [ -z "$problem" ]; then
-    pass "fleet: ${#hosts[@]} workstations, each with its own mount, network and PID namespaces and sshd on its loopback"
-else
-    miss "fleet" "$problem"
-fi
+verdict "fleet" "fleet: ${#hosts[@]} workstations, each with its own mount, network and PID namespaces and sshd on its loopback"
 
 # 2. The package goes over ssh onto each workstation and nowhere else, as the fleet recipe delivers
 #    it: copied, then installed with apt-get, which finds every dependency already there.
@@ -133,11 +127,7 @@ for host in "${hosts[@]}"; do
         problem+=" not installed on $host;"
 done
 [ "$(machine_state)" = "$machine_before" ] || problem+=" this machine changed;"
-if [ -z "$problem" ]; then
-    pass "delivery: $(basename "$deb") copied over ssh and installed with apt-get on each workstation, not on this machine"
-else
-    miss "delivery" "$problem" "$out"
-fi
+verdict "delivery" "delivery: $(basename "$deb") copied over ssh and installed with apt-get on each workstation, not on this machine" "$out"
 
 # 3. The first roll-out changes every workstation, each getting the shared values and its own number.
 out=$(play "$linux" --become) && rc=0 || rc=$?
@@ -153,11 +143,7 @@ for host in "${hosts[@]}"; do
             problem+=" $file on $host lacks Workstation=${number[$host]};"
     done
 done
-if [ -z "$problem" ]; then
-    pass "first roll-out (${linux#"$fleet_work/controller/package"}): every workstation changed; each login gets the six values with its own number"
-else
-    miss "first roll-out" "$problem" "$out"
-fi
+verdict "first roll-out" "first roll-out (${linux#"$fleet_work/controller/package"}): every workstation changed; each login gets the six values with its own number" "$out"
 
 # 4. Run again: nothing to do, and no file replaced or touched.
 declare -A before=()
@@ -172,11 +158,7 @@ for host in "${hosts[@]}"; do
     now=$(look "$host")
     [ "$now" = "${before[$host]}" ] || problem+=" on $host: $(changes "${before[$host]}" "$now");"
 done
-if [ -z "$problem" ]; then
-    pass "converged rerun: changed=0 on every workstation, ${#files[@]} files each with the same inode, time and bytes"
-else
-    miss "converged rerun" "$problem" "$out"
-fi
+verdict "converged rerun" "converged rerun: changed=0 on every workstation, ${#files[@]} files each with the same inode, time and bytes" "$out"
 
 # 5. Check mode with a new server shows the old and the new value per workstation and writes nothing.
 take_looks
@@ -189,11 +171,7 @@ for host in "${hosts[@]}"; do
 done
 [ "$(grep -c '^-.*/mnt/plant-server/trox' <<<"$out")" -ge ${#hosts[@]} ] || problem+=" the old server is not shown for each host;"
 [ "$(grep -c '^+.*/mnt/plant-server-2/trox' <<<"$out")" -ge ${#hosts[@]} ] || problem+=" the new server is not shown for each host;"
-if [ -z "$problem" ]; then
-    pass "check mode: --check --diff shows before and after on each workstation and writes nothing"
-else
-    miss "check mode" "$problem" "$out"
-fi
+verdict "check mode" "check mode: --check --diff shows before and after on each workstation and writes nothing" "$out"
 
 # 6. A relative root for one workstation only: that one fails with nothing written, the others
 #    take the new reserve server.
@@ -216,11 +194,7 @@ for host in "${hosts[@]}"; do
         problem+=" $host did not go on;"
     login_values "$host" | grep -qx "OV_RESERVE_SERVER_ROOT=$reserve" || problem+=" a login on $host lacks the new reserve;"
 done
-if [ -z "$problem" ]; then
-    pass "refusal: a relative root fails fleet2 alone with nothing written; the other $((${#hosts[@]} - 1)) take the new reserve"
-else
-    miss "refusal" "$problem" "$out"
-fi
+verdict "refusal" "refusal: a relative root fails fleet2 alone with nothing written; the other $((${#hosts[@]} - 1)) take the new reserve" "$out"
 
 # 7. A converged workstation whose /etc/trox is mounted read-only still succeeds.
 fleet_root fleet3 sh -c 'mount --bind /etc/trox /etc/trox && mount -o remount,bind,ro /etc/trox' || true
@@ -232,11 +206,7 @@ problem=""
 [ "$(recap "$out" fleet3 changed)" = 0 ] && [ "$(recap "$out" fleet3 failed)" = 0 ] ||
     problem+=" fleet3 changed=$(recap "$out" fleet3 changed) failed=$(recap "$out" fleet3 failed);"
 [ "$(look fleet3)" = "${before[fleet3]}" ] || problem+=" fleet3 was written;"
-if [ -z "$problem" ]; then
-    pass "read-only: converged fleet3 with /etc/trox mounted read-only succeeds with changed=0"
-else
-    miss "read-only" "$problem" "$out"
-fi
+verdict "read-only" "read-only: converged fleet3 with /etc/trox mounted read-only succeeds with changed=0" "$out"
 
 # 8. Gone without a trace: no workstation process, mount or ssh connection left, this machine as it was.
 leaders=("${fleet_leader[@]}" "${fleet_pid[@]}")
@@ -254,11 +224,7 @@ for proc in /proc/[0-9]*; do
 done
 state=$(machine_state)
 [ "$state" = "$machine_before" ] || problem+=" this machine changed: $(changes "$machine_before" "$state")"
-if [ -z "$problem" ]; then
-    pass "teardown: no process, mount or folder left; this machine's /etc, /srv and dpkg database as before"
-else
-    miss "teardown" "$problem"
-fi
+verdict "teardown" "teardown: no process, mount or folder left; this machine's /etc, /srv and dpkg database as before"
 
 echo "fleet: $passed passed, $failed failed in $((SECONDS - started))s"
 [ "$failed" -eq 0 ]

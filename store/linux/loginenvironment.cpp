@@ -19,6 +19,19 @@ namespace LoginEnvironment {
 
 namespace {
 
+// The generator's folders, the one it prefers first: the user's own (when `withUserFolder`), then
+// the machine's, each under TROX_INST_ENV_PREFIX.
+QStringList folders(bool withUserFolder)
+{
+    QStringList result;
+    if (withUserFolder)
+        result << MachinePaths::userConfigHome() + QLatin1String("/environment.d");
+    for (const char *folder : {"/etc/environment.d", "/run/environment.d", "/usr/local/lib/environment.d",
+                               "/usr/lib/environment.d"})
+        result << MachinePaths::machinePath(QLatin1String(folder));
+    return result;
+}
+
 const char generatorPath[] =
     "/usr/lib/systemd/user-environment-generators/30-systemd-environment-d-generator";
 // The generator's own bound for one file (systemd 252): a larger file is skipped.
@@ -129,17 +142,12 @@ QList<Variable> expandAll(const QList<Read> &assignments,
     return result;
 }
 
-const char *const toolVariables[] = {
-    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
-
 // The environment the user manager runs the generator in: this process's, but without the tool's
 // variables, which no user manager has before it reads the files (a login shell may have inherited
 // them from /etc/environment or an earlier session).
 std::optional<QByteArray> processVariable(const QByteArray &name)
 {
-    if (std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
-                    [&](const char *tool) { return name == tool; }) ||
-        !qEnvironmentVariableIsSet(name.constData()))
+    if (isToolVariable(name) || !qEnvironmentVariableIsSet(name.constData()))
         return std::nullopt;
     return qgetenv(name.constData());
 }
@@ -191,15 +199,10 @@ std::optional<QList<QPair<QByteArray, QByteArray>>> generated()
 
 } // namespace
 
-QStringList folders(bool withUserFolder)
+bool isToolVariable(const QByteArray &name)
 {
-    QStringList result;
-    if (withUserFolder)
-        result << MachinePaths::userConfigHome() + QLatin1String("/environment.d");
-    for (const char *folder : {"/etc/environment.d", "/run/environment.d", "/usr/local/lib/environment.d",
-                               "/usr/lib/environment.d"})
-        result << MachinePaths::machinePath(QLatin1String(folder));
-    return result;
+    return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
+                       [&](const char *tool) { return name == tool; });
 }
 
 QList<Variable> compute(const std::function<std::optional<QByteArray>(const QByteArray &)> &outside,

@@ -24,9 +24,10 @@ struct Variable
     bool untrusted = false;
 };
 
-// The generator's folders, the one it prefers first: the user's own (when `withUserFolder`), then
-// the machine's, each under TROX_INST_ENV_PREFIX.
-QStringList folders(bool withUserFolder = true);
+// The variables the tool owns: the only ones it writes, announces or keeps /etc/environment in step with.
+inline constexpr const char *toolVariables[] = {
+    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
+bool isToolVariable(const QByteArray &name);
 
 // Every variable the files give a value, in the order each is first assigned. `outside` answers a
 // reference to a variable no file assigns: the environment the login starts from.

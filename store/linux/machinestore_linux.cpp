@@ -78,10 +78,6 @@ void logFailure(const QString &subKey, const QString &path, const QString &name,
                 name.toLatin1().constData(), QFile::encodeName(path).constData(), error.constData(), code);
 }
 
-// The variables the tool owns, the only ones it announces.
-const char *const toolVariables[] = {
-    "OV_ROOT", "OV_SYSTEM", "OV_SERVER_ROOT", "OV_RESERVE_SERVER_ROOT", "OV_WORKSTATION", "OV_DEVELOPER"};
-
 } // namespace
 
 namespace {
@@ -138,15 +134,11 @@ quint32 setRegistryValues(quint32 root, const QString &subKey, const QList<QPair
 // its variables, which a value built on another variable, or one pam_env cannot read back, cannot be.
 quint32 keepEtcEnvironmentInStep()
 {
-    const auto isToolVariable = [](const QByteArray &name) {
-        return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
-                           [&](const char *tool) { return name == tool; });
-    };
-    const QList<LoginEnvironment::Variable> machine =
-        LoginEnvironment::compute([](const QByteArray &) { return std::nullopt; }, isToolVariable, false);
+    const QList<LoginEnvironment::Variable> machine = LoginEnvironment::compute(
+        [](const QByteArray &) { return std::nullopt; }, LoginEnvironment::isToolVariable, false);
     QList<QByteArray> names;
     QList<QByteArray> lines;
-    for (const char *tool : toolVariables) {
+    for (const char *tool : LoginEnvironment::toolVariables) {
         names.append(tool);
         const auto found = std::find_if(machine.cbegin(), machine.cend(),
                                         [&](const LoginEnvironment::Variable &v) { return v.name == tool; });
@@ -381,15 +373,11 @@ void broadcastEnvironmentChange()
     // Only the tool's own variables, and only values the tool can compute exactly as the login
     // will: a reference to anything else (PATH, HOME) resolves against the user manager's
     // environment, which this process does not have, so such a variable is left for the next login.
-    const auto isToolVariable = [](const QByteArray &name) {
-        return std::any_of(std::cbegin(toolVariables), std::cend(toolVariables),
-                           [&](const char *tool) { return name == tool; });
-    };
     QList<QPair<QString, QString>> announced;
-    const auto login =
-        LoginEnvironment::compute([](const QByteArray &) { return std::nullopt; }, isToolVariable);
+    const auto login = LoginEnvironment::compute([](const QByteArray &) { return std::nullopt; },
+                                                 LoginEnvironment::isToolVariable);
     for (const LoginEnvironment::Variable &variable : login) {
-        if (!isToolVariable(variable.name))
+        if (!LoginEnvironment::isToolVariable(variable.name))
             continue;
         if (variable.untrusted)
             qCDebug(storeLog,

@@ -350,11 +350,9 @@ void tst_trox_inst_envDialog::load_data()
         {"/opt/trox", "plant", "/opt/trox/", "", ""});
     row("server unset: not stand-alone", plant, "/srv/last", {"/opt/trox", "plant", "", "", ""});
     // Windows unsets a variable set to nothing.
-    qputenv("TROX_EMPTY_PROBE", "");
-    if (qEnvironmentVariableIsSet("TROX_EMPTY_PROBE"))
+    if (Sandbox::linuxMachine())
         row("empty root and server count as set and equal", {"OV_ROOT=", "OV_SYSTEM=", "OV_SERVER_ROOT="},
             "/srv/last", {"", "", "/srv/last", "", ""}, true);
-    qunsetenv("TROX_EMPTY_PROBE");
     for (const char *developer : {"True", "1", "true "})
         row(QByteArray("developer ").append(developer),
             {"OV_ROOT=/r", "OV_SYSTEM=s", QLatin1String("OV_DEVELOPER=") + developer}, "-",

@@ -172,7 +172,7 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
     // Windows shows the values its process was started with, as a new login starts it.
     QMap<QByteArray, QByteArray> login;
     if (Sandbox::linuxMachine()) {
-        login = loginReading(Sandbox::readFile(machineEnvFile(sandbox)), sandbox.root());
+        login = machineLoginValues(sandbox);
     } else {
         Sandbox::logInAgain();
         for (const char *name : Sandbox::variables()) {
@@ -203,7 +203,7 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
     QCOMPARE(variable("OV_DEVELOPER", "value").toString(), QStringLiteral("false"));
 
     // The same request again: nothing to report or log, and no file is replaced by its own bytes.
-    const auto stamps = fileStamps(sandbox);
+    const auto stamps = sandbox.fileStamps();
     result = run(request);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.out, QByteArray());
@@ -212,7 +212,7 @@ void tst_trox_inst_env_cli::showAfterSetAgreesWithTheLogin()
              QJsonDocument::fromJson(R"({"changed": false, "dry_run": false, "changes": [], "warnings": [],
                                          "errors": []})")
                  .object());
-    QCOMPARE(fileStamps(sandbox), stamps);
+    QCOMPARE(sandbox.fileStamps(), stamps);
     QCOMPARE(log.entries().size(), 0);
     // A change names what the store held before, not what this stale process inherited.
     qputenv("OV_WORKSTATION", "12");

@@ -114,12 +114,6 @@ inline QMap<QByteArray, QByteArray> machineLoginValues(const Sandbox &sandbox)
 #endif
 }
 
-// Every file under the sandbox with its inode and time: a file replaced by its own bytes shows.
-inline QMap<QString, QPair<quint64, qint64>> fileStamps(const Sandbox &sandbox)
-{
-    return sandbox.fileStamps();
-}
-
 // A file's permission bits, -1 when it cannot be looked at.
 inline int modeOf(const QString &path)
 {

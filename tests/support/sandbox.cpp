@@ -12,13 +12,13 @@
 #include <windows.h>
 
 #include "../win32/readonlykey.h"
+#include "win32/win32store.h"
 
 #include <memory>
 #include <utility>
 
-namespace {
-const wchar_t machineEnvironmentKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-}
+using Win32Store::machineEnvironmentKey;
+using Win32Store::userEnvironmentKey;
 #else
 #include <cerrno>
 
@@ -79,7 +79,7 @@ void Sandbox::clearMachineOutsideSandbox()
     {
         HKEY root;
         const wchar_t *key;
-    } environments[] = {{HKEY_LOCAL_MACHINE, machineEnvironmentKey}, {HKEY_CURRENT_USER, L"Environment"}};
+    } environments[] = {{HKEY_LOCAL_MACHINE, machineEnvironmentKey}, {HKEY_CURRENT_USER, userEnvironmentKey}};
     for (const auto &environment : environments) {
         HKEY key;
         if (RegOpenKeyExW(environment.root, environment.key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
@@ -225,7 +225,7 @@ std::function<void()> machineRefusal(const Sandbox &)
 
 std::function<void()> userRefusal(const Sandbox &)
 {
-    return readOnly(HKEY_CURRENT_USER, L"Environment");
+    return readOnly(HKEY_CURRENT_USER, userEnvironmentKey);
 }
 
 QMap<QByteArray, QString> storedValues(HKEY root, const wchar_t *key)
@@ -268,7 +268,7 @@ QByteArray Sandbox::machineValues() const
 void Sandbox::logInAgain()
 {
     QMap<QByteArray, QString> values = machineKeyValues();
-    values.insert(storedValues(HKEY_CURRENT_USER, L"Environment"));
+    values.insert(storedValues(HKEY_CURRENT_USER, userEnvironmentKey));
     QStringList assignments;
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         assignments.append(QString::fromLatin1(it.key()) + QLatin1Char('=') + it.value());
@@ -277,7 +277,7 @@ void Sandbox::logInAgain()
 
 QByteArray Sandbox::userValues() const
 {
-    return asLines(storedValues(HKEY_CURRENT_USER, L"Environment"));
+    return asLines(storedValues(HKEY_CURRENT_USER, userEnvironmentKey));
 }
 #else
 namespace {
